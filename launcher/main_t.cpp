@@ -1,0 +1,11 @@
+#include "tqwiz_t.h"
+
+int main(int argc, char **argv)
+{
+    const bool x11 = isX11Mode();
+    if (argc > 1)
+        return cli_execute(argc, argv);
+    if (x11)
+        return cli_start_ui();
+    return cli_execute(argc, argv);
+}

@@ -1,0 +1,207 @@
+#include "tqwiz_t.h"
+
+#include "payloads.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *kExtractingLine = "\n Extracting native installer to '%s'\n";
+constexpr const char *kExtractionErrorLine = "\n ERROR : file extraction to %s :%d\n";
+
+/// Fills the extraction target, cutting a long name to what the buffer holds.
+void set_target(char (&target)[kNameBufferSize], const char *name)
+{
+    strncpy(target, name, kNameBufferSize - 1);
+    target[kNameBufferSize - 1] = '\0';
+}
+
+void print_usage(const char *programName)
+{
+    printf("\n Installs %s ", programName);
+    puts("\n Application starts Window based Install wizard if X11 is available(DISPLAY variable is set) ");
+    printf("\n For text based installation following command line options are applicable:");
+    printf("\n 1. extract <filename> : does not install, only extracts native installer to filename.");
+}
+
+/// Removes whatever is at target and writes the native package there; 0 or errno.
+int extract_native_package(const char *target)
+{
+    if (unlink(target) != 0 && errno != ENOENT) {
+        const int error = errno;
+        printf(kExtractionErrorLine, target, error);
+        return error;
+    }
+    // Created exclusively: anything planted since the removal makes this fail, not write through it.
+    const PayloadWriteResult result
+        = write_payload(tqnativeinstaller, tqnativeinstaller_size, target, Destination::FreshFile);
+    if (result.kind != PayloadWriteResult::Written) {
+        printf(kExtractionErrorLine, target, result.error);
+        return result.error;
+    }
+    return 0;
+}
+
+/// Writes one payload to its fixed /tmp path with the graphical mode's messages; 0 or errno.
+int extract_for_wizard(const unsigned char *data, const unsigned char *sizeWord, const char *path,
+                       const char *openFailedLine, const char *extractedLine)
+{
+    const PayloadWriteResult result = write_payload(data, sizeWord, path, Destination::OwnFile);
+    if (result.kind == PayloadWriteResult::OpenFailed) {
+        printf(openFailedLine, path, result.error);
+        return result.error;
+    }
+    if (result.kind == PayloadWriteResult::ShortWrite) {
+        printf(kExtractionErrorLine, path, result.error);
+        return result.error;
+    }
+    printf(extractedLine, path);
+    return 0;
+}
+
+struct FileCloser {
+    void operator()(FILE *file) const { fclose(file); }
+};
+
+} // namespace
+
+bool isX11Mode()
+{
+    return getenv("DISPLAY") != nullptr;
+}
+
+int cli_execute(int argc, char **argv)
+{
+    char target[kNameBufferSize] = {};
+    bool extractOnly = false;
+
+    if (argc <= 0) {
+        // No argument vector at all: nothing to scan, install the package under its own name.
+        set_target(target, kPackageFileName);
+        printf(kExtractingLine, target);
+    } else {
+        for (int i = 0; i < argc; ++i) {
+            if (strcmp(argv[i], "extract") != 0)
+                continue;
+            if (i + 1 < argc) {
+                set_target(target, argv[i + 1]);
+                printf(kExtractingLine, target);
+            } else {
+                set_target(target, kPackageFileName);
+                printf("\n WARNING: no filename specified to be extracted, usign %s\n", target);
+            }
+            extractOnly = true;
+        }
+
+        target[kNameBufferSize - 1] = '\0';
+        if (target[0] == '\0') {
+            set_target(target, kPackageFileName);
+            printf(kExtractingLine, target);
+        }
+
+        for (int i = 0; i < argc; ++i) {
+            if (strcmp(argv[i], "help") == 0) {
+                print_usage(argv[0]);
+                return 0;
+            }
+        }
+    }
+
+    if (const int error = extract_native_package(target))
+        return error;
+    if (extractOnly)
+        return 0;
+    return cli_install(target);
+}
+
+int cli_install(char *path)
+{
+    char command[kNameBufferSize];
+    const char *dpkgArgs[] = {kDpkgPath, "--force-all", "-D1", "-i", path, nullptr};
+    const char *rpmArgs[] = {kRpmProgram, "-ivh", path, nullptr};
+    const char *const *args = nullptr;
+    bool searchPath = false;
+
+    if (strstr(path, ".deb")) {
+        struct stat st {};
+        if (stat(kDpkgPath, &st) != 0) {
+            printf("\nMissing dependency: %s is not installed.\n", kDpkgPath);
+            return -1;
+        }
+        snprintf(command, sizeof command, "%s --force-all -D1 -i %s", kDpkgPath, path);
+        args = dpkgArgs;
+    } else if (strstr(path, ".rpm")) {
+        snprintf(command, sizeof command, "rpm -ivh %s", path);
+        args = rpmArgs;
+        searchPath = true;
+    } else {
+        printf("\nUnsupported package file: %s (neither .deb nor .rpm); nothing installed.\n", path);
+        return kUnsupportedPackageStatus;
+    }
+
+    char workingDir[kWorkingDirSize];
+    if (!getcwd(workingDir, sizeof workingDir)) {
+        const int error = errno;
+        printf("\nCannot read the current directory (%s); nothing installed.\n", strerror(error));
+        return error;
+    }
+    const std::string configPath = std::string(workingDir) + kConfigName;
+
+    const std::unique_ptr<FILE, FileCloser> probe(fopen(configPath.c_str(), "r"));
+    if (!probe) {
+        printf("Installation Aborted...Config fiel .agent.conf not found");
+        return kConfigMissingStatus;
+    }
+    // Staged from the very file the probe opened, so it cannot be swapped in between.
+    if (const int error = stage_configuration(fileno(probe.get()), kStagedConfigPath)) {
+        printf("\nInstallation Aborted...Config file could not be staged to %s: %s\n", kStagedConfigPath,
+               strerror(error));
+        return error;
+    }
+
+    const int status = run_program(args, searchPath);
+    if (status != 0) {
+        printf("\nError Code:%d", status);
+        printf("\nApplication:%s", command);
+    } else {
+        printf("\nInstallation Finished");
+        unlink(path);
+    }
+    puts("\n\n");
+    return exit_status_of(status);
+}
+
+int cli_start_ui()
+{
+    if (const int error = extract_for_wizard(tqnativeinstaller, tqnativeinstaller_size, kPackagePath,
+                                             "\n Failed in extracting Native installer to : %s,%d",
+                                             "\nextracted Native installer to : %s"))
+        return error;
+    if (const int error = extract_for_wizard(tquiinstaller, tquiinstaller_size, kWizardPath,
+                                             "\n Failed in ui installer file to : %s,%d",
+                                             "\nextracted ui installer file to : %s"))
+        return error;
+    chmod(kWizardPath, kWizardMode);
+    printf("\n Install gui path is:%s\n", kWizardPath);
+
+    // Run directly with our own stdio: the wizard never writes into a pipe nobody reads.
+    const char *const args[] = {kWizardPath, nullptr};
+    const int status = run_program(args, false);
+    if (status != 0) {
+        printf("\nError Code:%d", status);
+        printf("\nApplication:%s", kWizardPath);
+    } else {
+        printf("\nInstallation Finished");
+        unlink(kWizardPath);
+        unlink(kPackagePath);
+    }
+    puts("\n\n");
+    return exit_status_of(status);
+}

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Builds the native package from its source tree with fixed modes and times,
+# so that the same sources always give the same bytes.
+# usage: build-package.sh SOURCE_ROOT STAGING_DIR OUTPUT_DEB
+set -eu
+
+src=$1
+stage=$2
+out=$3
+# Any fixed instant will do; git's would change with every commit.
+: "${SOURCE_DATE_EPOCH:=1700000000}"
+export SOURCE_DATE_EPOCH
+
+rm -rf "$stage"
+mkdir -p "$stage"
+cp -R "$src"/. "$stage"/
+# git does not keep empty directories; the agent's configuration lives here.
+mkdir -p "$stage/usr/share/morrowlin-tesserak/etc"
+
+find "$stage" -type d -exec chmod 0755 {} +
+find "$stage" -type f -exec chmod 0644 {} +
+chmod 0755 "$stage/DEBIAN/postinst" "$stage/DEBIAN/prerm" "$stage/DEBIAN/postrm" \
+    "$stage/usr/bin/morrowlin-tesserak" "$stage/usr/share/morrowlin-tesserak/bin/kirra-cli"
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+
+mkdir -p "$(dirname "$out")"
+dpkg-deb --root-owner-group --no-uniform-compression -Zxz --build "$stage" "$out.tmp" >/dev/null
+mv -f "$out.tmp" "$out"

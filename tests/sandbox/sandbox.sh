@@ -1,0 +1,100 @@
+#!/bin/bash
+# Runs a command in a throwaway copy of this machine: a private mount namespace
+# with a copy-on-write overlay of / and a private /tmp. Whatever the command
+# installs, removes or writes is gone when it ends; the host is never changed.
+#
+# usage: sandbox.sh [options] [--] COMMAND [ARG...]
+#   --tmp-size SIZE   limit the private /tmp (tmpfs size, e.g. 64k, 10m)
+#   --fake PATH=FILE  place FILE, executable, at PATH inside the sandbox
+#   --remove PATH     remove PATH inside the sandbox
+#   --user NAME       run COMMAND as NAME (created inside when missing)
+#   --cwd DIR         working directory inside (created, owned by the user)
+#   --ro DIR          show host DIR at the same path, read-only
+#   --bind DIR        show host DIR at the same path, writable (to collect results)
+# Must run as root; needs unshare, chroot and overlayfs.
+set -euo pipefail
+
+usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; }
+
+if [ "${1:-}" != "--inside" ]; then
+    if [ "${1:-}" = "--help" ] || [ $# -eq 0 ]; then
+        usage
+        exit 0
+    fi
+    if [ "$(id -u)" != 0 ]; then
+        echo "sandbox.sh: must run as root" >&2
+        exit 2
+    fi
+    exec unshare --mount --propagation private -- "$0" --inside "$@"
+fi
+shift
+
+tmp_size=""
+user=""
+cwd="$PWD"
+fakes=()
+removes=()
+ro_dirs=()
+rw_dirs=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --tmp-size) tmp_size=$2; shift 2 ;;
+    --fake) fakes+=("$2"); shift 2 ;;
+    --remove) removes+=("$2"); shift 2 ;;
+    --user) user=$2; shift 2 ;;
+    --cwd) cwd=$2; shift 2 ;;
+    --ro) ro_dirs+=("$(realpath "$2")"); shift 2 ;;
+    --bind) rw_dirs+=("$(realpath "$2")"); shift 2 ;;
+    --) shift; break ;;
+    -*) echo "sandbox.sh: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+    esac
+done
+[ $# -gt 0 ] || { echo "sandbox.sh: no command given" >&2; exit 2; }
+
+# The overlay's layers live on a tmpfs of this namespace only; the lower layer
+# is the host's / (submounts excluded), never written.
+state=/mnt
+mount -t tmpfs sandbox-state "$state"
+mkdir "$state/upper" "$state/work" "$state/root"
+mount -t overlay sandbox-root -o "lowerdir=/,upperdir=$state/upper,workdir=$state/work" "$state/root"
+root="$state/root"
+
+for dir in dev proc sys run; do
+    [ -d "/$dir" ] && mount --rbind "/$dir" "$root/$dir"
+done
+mount -t tmpfs -o "mode=1777${tmp_size:+,size=$tmp_size}" sandbox-tmp "$root/tmp"
+
+bind_into_root() { # HOST_DIR [ro]
+    mkdir -p "$root$1"
+    mount --bind "$1" "$root$1"
+    if [ "${2:-}" = ro ]; then
+        mount -o remount,bind,ro "$root$1"
+    fi
+}
+for dir in ${ro_dirs[@]+"${ro_dirs[@]}"}; do bind_into_root "$dir" ro; done
+for dir in ${rw_dirs[@]+"${rw_dirs[@]}"}; do bind_into_root "$dir"; done
+
+for spec in ${fakes[@]+"${fakes[@]}"}; do
+    target=${spec%%=*}
+    source=${spec#*=}
+    rm -f "$root$target"
+    install -D -m 0755 "$source" "$root$target"
+done
+for path in ${removes[@]+"${removes[@]}"}; do
+    rm -rf "$root$path"
+done
+
+userspec=""
+if [ -n "$user" ]; then
+    if ! chroot "$root" id -u "$user" >/dev/null 2>&1; then
+        chroot "$root" useradd --create-home --shell /bin/bash "$user"
+    fi
+    userspec="$user:$(chroot "$root" id -gn "$user")"
+    export HOME="/home/$user" USER="$user" LOGNAME="$user"
+fi
+mkdir -p "$root$cwd"
+[ -z "$user" ] || chroot "$root" chown "$user" "$cwd"
+
+export SANDBOX_CWD="$cwd"
+exec chroot ${userspec:+--userspec="$userspec"} "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && exec "$@"' sandbox "$@"
