@@ -11,10 +11,11 @@
 #   --cwd DIR         working directory inside (created, owned by the user)
 #   --ro DIR          show host DIR at the same path, read-only
 #   --bind DIR        show host DIR at the same path, writable (to collect results)
+#   --setup SCRIPT    run the shell SCRIPT as root inside before COMMAND
 # Must run as root; needs unshare, chroot and overlayfs.
 set -euo pipefail
 
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; }
 
 if [ "${1:-}" != "--inside" ]; then
     if [ "${1:-}" = "--help" ] || [ $# -eq 0 ]; then
@@ -36,6 +37,7 @@ fakes=()
 removes=()
 ro_dirs=()
 rw_dirs=()
+setup=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --tmp-size) tmp_size=$2; shift 2 ;;
@@ -45,6 +47,7 @@ while [ $# -gt 0 ]; do
     --cwd) cwd=$2; shift 2 ;;
     --ro) ro_dirs+=("$(realpath "$2")"); shift 2 ;;
     --bind) rw_dirs+=("$(realpath "$2")"); shift 2 ;;
+    --setup) setup=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "sandbox.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -97,4 +100,7 @@ mkdir -p "$root$cwd"
 [ -z "$user" ] || chroot "$root" chown "$user" "$cwd"
 
 export SANDBOX_CWD="$cwd"
+if [ -n "$setup" ]; then
+    chroot "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && eval "$1"' sandbox-setup "$setup"
+fi
 exec chroot ${userspec:+--userspec="$userspec"} "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && exec "$@"' sandbox "$@"

@@ -1,0 +1,120 @@
+#!/bin/bash
+# Text-mode installation of the real package with the real dpkg, in the sandbox.
+source "$(dirname "$0")/lib.sh"
+
+PKG=morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb
+EXTRACTING=$'\n'" Extracting native installer to '$PKG'"$'\n'
+export IMAGE SAMPLE_CONF PKG
+
+# Runs the image without arguments from /tmp/work and records what it left.
+# Extra sandbox options come first; CONF=yes stages the sample .agent.conf.
+install_in_sandbox() {
+    sandboxed --cwd /tmp/work "$@" -- bash -c '
+        [ "${CONF:-yes}" = yes ] && cp "$SAMPLE_CONF" .agent.conf
+        "$IMAGE" >"$OUT/stdout" 2>"$OUT/stderr"
+        echo $? >"$OUT/status"
+        kirra-cli -v >"$OUT/kirra" 2>/dev/null
+        dpkg-query -W -f="\${Status}" morrowlin-tesserak >"$OUT/dpkg_status" 2>/dev/null
+        cmp -s .agent.conf /usr/share/morrowlin-tesserak/etc/agent.conf && echo copied >"$OUT/etc"
+        [ -e /tmp/agent.conf ] && stat -c "%F %a" /tmp/agent.conf >"$OUT/staged"
+        ls -A >"$OUT/cwd"
+        [ -e /etc/victim ] && cat /etc/victim >"$OUT/victim"
+        true'
+}
+
+case_ "installs the bundled package"
+new_results
+install_in_sandbox
+read_result stdout stdout
+expect_result "status" $'0\n' status
+expect_eq "starts with the Extracting line" "$EXTRACTING" "${stdout:0:${#EXTRACTING}}"
+expect_contains "dpkg's own output reaches the user" "$stdout" "Setting up morrowlin-tesserak (6.9.6-131326.ubuntu)"
+expect_eq "ends with the success line" $'\nInstallation Finished\n\n\n' "${stdout: -25}"
+expect_result "kirra-cli works" $'6.9.6.131326\n' kirra
+expect_result "installed" "install ok installed" dpkg_status
+expect_result "configuration in the package's etc directory" $'copied\n' etc
+expect_result "staged configuration stays, owner-only" $'regular file 600\n' staged
+expect_result "package file removed after success" $'.agent.conf\n' cwd
+
+case_ "stops without .agent.conf, even with an old staged one"
+new_results
+CONF=no install_in_sandbox --setup 'echo old >/tmp/agent.conf'
+expect_result "output" "${EXTRACTING}Installation Aborted...Config fiel .agent.conf not found" stdout
+expect_result "status" $'2\n' status
+expect_result "nothing installed" "" dpkg_status
+expect_result "old staged file untouched" $'regular file 644\n' staged
+expect_result "package file stays" "$PKG"$'\n' cwd
+
+case_ "dpkg missing"
+new_results
+install_in_sandbox --remove /usr/bin/dpkg
+expect_result "only the missing dependency line" "${EXTRACTING}"$'\nMissing dependency: /usr/bin/dpkg is not installed.\n' stdout
+expect_result "status" $'255\n' status
+expect_result "nothing staged" "" staged
+
+case_ "dpkg fails with exit code 1"
+new_results
+install_in_sandbox --fake /usr/bin/dpkg="$SOURCE_DIR/tests/e2e/fakes/failing-dpkg"
+expect_result "output" "${EXTRACTING}fake dpkg --force-all -D1 -i $PKG"$'\n\nError Code:256\nApplication:/usr/bin/dpkg --force-all -D1 -i '"$PKG"$'\n\n\n' stdout
+expect_result "status tells the failure" $'1\n' status
+expect_result "package file stays" ".agent.conf"$'\n'"$PKG"$'\n' cwd
+expect_result "configuration was staged first" $'regular file 600\n' staged
+
+case_ "a hostile working directory name runs nothing else"
+new_results
+hostile='/tmp/a b;$(touch /tmp/pwned1)`touch /tmp/pwned2`'"'"'"'$'\n''x'
+sandboxed --cwd "$hostile" -- bash -c '
+    cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1; echo $? >"$OUT/status"
+    kirra-cli -v >"$OUT/kirra"
+    ls /tmp/pwned1 /tmp/pwned2 >"$OUT/pwned" 2>/dev/null
+    cmp -s .agent.conf /tmp/agent.conf && echo same >"$OUT/staged"
+    true'
+expect_result "status" $'0\n' status
+expect_result "installed" $'6.9.6.131326\n' kirra
+expect_result "configuration staged byte for byte" $'same\n' staged
+expect_result "no injected command ran" "" pwned
+
+case_ "a link planted at /tmp/agent.conf is replaced, not written through"
+new_results
+install_in_sandbox --setup 'echo precious >/etc/victim; ln -s /etc/victim /tmp/agent.conf'
+expect_result "status" $'0\n' status
+expect_result "staged as a regular owner-only file" $'regular file 600\n' staged
+expect_result "link target untouched" $'precious\n' victim
+
+case_ "a configuration that cannot be staged stops the installation"
+new_results
+sandboxed --cwd /tmp/work --user tester --fake /usr/bin/dpkg="$SOURCE_DIR/tests/e2e/fakes/recording-dpkg" \
+    --setup 'echo root-owned >/tmp/agent.conf' -- bash -c '
+    cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1; echo $? >"$OUT/status"
+    cat /tmp/agent.conf >"$OUT/staged"
+    ls /tmp/agent.conf.* >"$OUT/leftovers" 2>/dev/null
+    true'
+expect_result "output" "${EXTRACTING}"$'\nInstallation Aborted...Config file could not be staged to /tmp/agent.conf: Operation not permitted\n' stdout
+expect_result "status" $'1\n' status
+expect_result "the other user's file is unchanged" $'root-owned\n' staged
+expect_result "no temporary file left" "" leftovers
+expect_eq "dpkg never ran" "" "$(cat "$OUT/dpkg-ran" 2>/dev/null)"
+
+case_ "a full disk while extracting"
+new_results
+sandboxed --cwd /tmp/work --tmp-size 64k --setup 'dd if=/dev/zero of=/tmp/filler bs=4k 2>/dev/null; true' -- bash -c '
+    "$IMAGE" extract >"$OUT/stdout" 2>&1; echo $? >"$OUT/status"
+    stat -c %s "$PKG" >"$OUT/partial"'
+expect_result "output" $'\n WARNING: no filename specified to be extracted, usign '"$PKG"$'\n\n ERROR : file extraction to '"$PKG"$' :28\n' stdout
+expect_result "status" $'28\n' status
+expect_result "the partial file stays" $'0\n' partial
+
+case_ "any argument means text mode, even with DISPLAY set"
+new_results
+sandboxed --cwd /tmp/work -- bash -c '
+    DISPLAY=:99 "$IMAGE" extract out.deb >"$OUT/stdout" 2>&1; echo $? >"$OUT/status"
+    cmp -s out.deb "$NATIVE_PACKAGE" && echo identical >"$OUT/extracted"
+    ls /tmp >"$OUT/tmp"'
+expect_result "output" $'\n Extracting native installer to \'out.deb\'\n' stdout
+expect_result "status" $'0\n' status
+expect_result "byte-identical to the bundled package" $'identical\n' extracted
+expect_result "nothing written to /tmp" $'work\n' tmp
+
+finish
