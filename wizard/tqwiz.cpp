@@ -1,0 +1,356 @@
+#include "tqwiz.h"
+
+#include <QAbstractButton>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProcess>
+#include <QSpacerItem>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <unistd.h>
+
+const QString szVersion = QStringLiteral("6.9.6.131326");
+
+namespace {
+
+const char kPackagePath[] = "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb";
+const char kConfigPath[] = "./.agent.conf";
+const char kStagedConfigPath[] = "/tmp/agent.conf";
+const char kPkexecPath[] = "/usr/bin/pkexec";
+const char kDpkgPath[] = "/usr/bin/dpkg";
+const char kRpmPath[] = "/usr/bin/rpm";
+const char kDebianMarker[] = "buntu";
+const char kCliProgram[] = "kirra-cli";
+const char kAgentProgram[] = "morrowlin-tesserak";
+const char kSelfTestLine[] = "EC_generateKey_FIPS_consistancy_test: GOOD Signature Verify!";
+const char kAbortedTitle[] = "Installation Aborted.";
+const char kWatermark[] = ":/res/watermark.png";
+constexpr int kStartTimeoutMs = 30000;
+constexpr int kCheckFinishTimeoutMs = 30000;
+constexpr int kMissingToolCode = 2;
+// Like a shell's "found but cannot execute".
+constexpr int kStartFailedCode = 126;
+constexpr int kCheckSpacerWidth = 400;
+
+/// Output bytes as text, ending at the first NUL byte as the tools' C strings would.
+QString textUpToNul(const QByteArray &bytes)
+{
+    return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+}
+
+/// Replaces the staged configuration with an owner-only copy; false when that cannot be done safely.
+bool stageConfiguration(const QString &source, const QString &staged)
+{
+    // Removed first: QFile::copy writes a new file and renames it, so a link or
+    // another user's file planted here is never written through.
+    if (QFile::exists(staged) || QFileInfo(staged).isSymLink())
+        QFile::remove(staged);
+    if (!QFile::copy(source, staged))
+        return false;
+    const QFileInfo copy(staged);
+    if (copy.isSymLink() || !copy.isFile() || copy.ownerId() != geteuid())
+        return false;
+    return QFile::setPermissions(staged, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// tqwiz
+
+tqwiz::tqwiz(QWidget *parent)
+    : QWizard(parent)
+    , installSucceeded(false)
+{
+    if (installCheck())
+        exit(0);
+
+    setPage(Page_Intro, new IntroPage);
+    setPage(Page_Install, new InstallPage);
+    setStartId(Page_Intro);
+    setWizardStyle(QWizard::ModernStyle);
+    setOption(QWizard::HaveHelpButton, false);
+    setPixmap(QWizard::LogoPixmap, QPixmap(":/res/logo.png"));
+    setWindowTitle(QStringLiteral("Morrowlin Tesserak ") + szVersion + QStringLiteral(" Setup"));
+    setWindowIcon(QIcon(":/res/icon_window.png"));
+    installSucceeded = false;
+    connect(this, SIGNAL(currentIdChanged(int)), this, SLOT(currentIdChanged(int)));
+}
+
+void tqwiz::done(int result)
+{
+    // A running thread must not be destroyed, and dpkg must not be killed half way:
+    // the window stays until the installation has ended.
+    auto *installPage = qobject_cast<InstallPage *>(page(Page_Install));
+    if (installPage && installPage->isInstalling()) {
+        installPage->showStillRunningNote();
+        return;
+    }
+    if (installSucceeded)
+        QProcess::startDetached(QString::fromLatin1(kAgentProgram), QStringList());
+    QWizard::done(result);
+}
+
+bool tqwiz::installCheck()
+{
+    QProcess process(this);
+    process.start(QString::fromLatin1(kCliProgram), QStringList() << QStringLiteral("-v"), QIODevice::ReadOnly);
+    if (!process.waitForStarted(kStartTimeoutMs))
+        return false;
+    // A tool that never ends must not keep the wizard from appearing.
+    if (!process.waitForFinished(kCheckFinishTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    QString output = textUpToNul(process.readAllStandardOutput());
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return false;
+
+    QMessageBox msgBox;
+    if (output.contains(szVersion)) {
+        msgBox.setWindowTitle(tr("Morrowlin Tesserak reinstall"));
+        msgBox.setText(QStringLiteral("Do you want to reinstall the "));
+    } else {
+        msgBox.setWindowTitle(tr("Morrowlin Tesserak upgrade"));
+        msgBox.setText(QStringLiteral("Do you want to upgrade from the existing"));
+    }
+    output.remove(QString::fromLatin1(kSelfTestLine));
+    output.remove(QLatin1Char('\r'));
+    output.remove(QLatin1Char('\n'));
+    msgBox.setInformativeText(output);
+    msgBox.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    msgBox.setDefaultButton(QMessageBox::Ok);
+    msgBox.setIcon(QMessageBox::Warning);
+
+    auto *spacer = new QSpacerItem(kCheckSpacerWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding);
+    auto *layout = static_cast<QGridLayout *>(msgBox.layout());
+    layout->addItem(spacer, layout->rowCount(), 0, 1, layout->columnCount());
+
+    if (msgBox.exec() == QMessageBox::Ok) {
+        process.close();
+        return false;
+    }
+    return true;
+}
+
+void tqwiz::showHelp() {}
+
+void tqwiz::currentIdChanged(int id)
+{
+    if (id != Page_Install)
+        return;
+    if (!installSucceeded)
+        button(QWizard::FinishButton)->hide();
+    else
+        button(QWizard::CancelButton)->hide();
+    button(QWizard::BackButton)->hide();
+}
+
+// ---------------------------------------------------------------------------
+// IntroPage
+
+IntroPage::IntroPage(QWidget *parent)
+    : QWizardPage(parent)
+{
+    setTitle(QStringLiteral("Welcome to the Quarvo Networks\nMorrowlin Tesserak ") + szVersion
+             + QStringLiteral(" \nSetup Wizard"));
+    setPixmap(QWizard::WatermarkPixmap, QPixmap(kWatermark));
+
+    auto *label = new QLabel(QStringLiteral("This Setup Wizard will install Quarvo Networks Morrowlin Tesserak ")
+                             + szVersion
+                             + QStringLiteral(" on your computer. Click Next to continue or Cancel to exit the "
+                                              "Setup Wizard."));
+    label->setWordWrap(true);
+
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(label);
+    setLayout(layout);
+}
+
+void IntroPage::initializePage() {}
+
+int IntroPage::nextId() const
+{
+    return tqwiz::Page_Install;
+}
+
+// ---------------------------------------------------------------------------
+// InstallPage
+
+InstallPage::InstallPage(QWidget *parent)
+    : QWizardPage(parent)
+    , worker(nullptr)
+    , workerStarted(false)
+{
+    setTitle(QStringLiteral("Installing.."));
+    setPixmap(QWizard::WatermarkPixmap, QPixmap(kWatermark));
+
+    label = new QLabel;
+    label->setWordWrap(true);
+    outputView = new QTextEdit;
+    outputView->setReadOnly(true);
+
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(label);
+    layout->addWidget(outputView);
+    setLayout(layout);
+}
+
+void InstallPage::initializePage()
+{
+    const QString configPath = QStringLiteral(".") + QStringLiteral("/.agent.conf");
+    if (!QFile::exists(configPath)) {
+        QMessageBox::critical(this, kAbortedTitle,
+                              "File not found.Failed locating required configuration file: .agent.conf.",
+                              QMessageBox::Ok);
+        QMessageBox::critical(this, kAbortedTitle, QStringLiteral("config_file_path=%1").arg(configPath),
+                              QMessageBox::Ok);
+        exit(0);
+    }
+    if (!stageConfiguration(configPath, QString::fromLatin1(kStagedConfigPath))) {
+        QMessageBox::critical(this, kAbortedTitle,
+                              QStringLiteral("The configuration %1 could not be staged to %2.")
+                                  .arg(QString::fromLatin1(kConfigPath), QString::fromLatin1(kStagedConfigPath)),
+                              QMessageBox::Ok);
+        exit(0);
+    }
+
+    if (!workerStarted) {
+        workerStarted = true;
+        worker = new InstallWorker(this);
+        connect(worker, SIGNAL(dataRead(const QStringList &)), this, SLOT(process_readData(const QStringList &)),
+                Qt::AutoConnection);
+        connect(worker, SIGNAL(finished(int, const QStringList &)), this,
+                SLOT(process_finished(int, const QStringList &)), Qt::AutoConnection);
+        worker->start();
+    }
+}
+
+int InstallPage::nextId() const
+{
+    return -1;
+}
+
+bool InstallPage::isInstalling() const
+{
+    return worker && !worker->isFinished();
+}
+
+void InstallPage::showStillRunningNote()
+{
+    label->setText(QStringLiteral("The installation is still running. The wizard can be closed when it has "
+                                  "finished."));
+}
+
+void InstallPage::process_readData(const QStringList &ss)
+{
+    outputView->clear();
+    for (QString entry : ss) {
+        entry.remove(QLatin1Char('\n'));
+        outputView->append(entry);
+    }
+}
+
+void InstallPage::process_finished(int retcode, const QStringList &ss)
+{
+    label->clear();
+    if (retcode != 0) {
+        outputView->insertPlainText(QStringLiteral("Failed with error :") + QString::number(retcode));
+        for (const QString &entry : ss)
+            outputView->append(entry);
+        setTitle(QStringLiteral("Failed."));
+        wizard()->button(QWizard::CancelButton)->show();
+        wizard()->button(QWizard::FinishButton)->hide();
+        return;
+    }
+    static_cast<tqwiz *>(wizard())->installSucceeded = true;
+    outputView->append(QStringLiteral("Installation Succesful."));
+    setTitle(QStringLiteral("Finished."));
+    wizard()->button(QWizard::CancelButton)->hide();
+    wizard()->button(QWizard::FinishButton)->show();
+}
+
+// ---------------------------------------------------------------------------
+// InstallWorker
+
+InstallWorker::InstallWorker(QObject *parent)
+    : QThread(parent)
+{
+}
+
+InstallWorker::~InstallWorker()
+{
+    // The wizard refuses to close while installing; this covers any other way out.
+    wait();
+}
+
+void InstallWorker::run()
+{
+    program.clear();
+    arguments.clear();
+    QStringList ss;
+
+    const auto missingTool = [&](const char *path) {
+        ss << QStringLiteral("Could not find application ") << QString::fromLatin1(path);
+        emit finished(kMissingToolCode, ss);
+    };
+
+    if (!QFile::exists(kPkexecPath)) {
+        missingTool(kPkexecPath);
+        return;
+    }
+    program = QString::fromLatin1(kPkexecPath);
+
+    if (QString::fromLatin1(kPackagePath).indexOf(QLatin1String(kDebianMarker)) >= 0) {
+        if (!QFile::exists(kDpkgPath)) {
+            missingTool(kDpkgPath);
+            return;
+        }
+        arguments << QString::fromLatin1(kDpkgPath) << QStringLiteral("--force-all") << QStringLiteral("-D1")
+                  << QStringLiteral("-i");
+    } else {
+        if (!QFile::exists(kRpmPath)) {
+            missingTool(kRpmPath);
+            return;
+        }
+        arguments << QString::fromLatin1(kRpmPath) << QStringLiteral("-Uvh");
+    }
+    arguments << QString::fromLatin1(kPackagePath);
+
+    QProcess process;
+    process.start(program, arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(kStartTimeoutMs)) {
+        // Reported, so the page leaves "Installing.." instead of waiting for ever.
+        ss << QStringLiteral("Could not start application ") << program
+           << QStringLiteral("\n") + process.errorString();
+        emit finished(kStartFailedCode, ss);
+        return;
+    }
+
+    while (process.waitForReadyRead(-1)) {
+        ss << textUpToNul(process.readAllStandardOutput());
+        emit dataRead(ss);
+    }
+    process.waitForFinished(-1);
+    ss << textUpToNul(process.readAllStandardOutput());
+    ss << textUpToNul(process.readAllStandardError());
+
+    const int exitCode = process.exitCode();
+    if (exitCode == 0) {
+        ss << QStringLiteral("\nInstallation Finished");
+    } else {
+        ss << QStringLiteral("\nError Code:%1").arg(exitCode);
+        ss << QStringLiteral("\nApplication: %1").arg(program);
+        ss << QStringLiteral("\nArguments: %2").arg(arguments.join(QLatin1Char(';')));
+    }
+    emit finished(exitCode, ss);
+    process.close();
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QWizard>
+#include <QWizardPage>
+
+class QLabel;
+class QTextEdit;
+
+/// The wizard's own version, shown in its texts and compared with the installed agent's.
+extern const QString szVersion;
+
+/// The setup window: the existing-installation check, then the welcome and install pages.
+class tqwiz : public QWizard
+{
+    Q_OBJECT
+
+public:
+    enum { Page_Intro = 0, Page_Install = 2 };
+
+    explicit tqwiz(QWidget *parent = nullptr);
+
+    void done(int result) override;
+
+    /// Asks the installed agent's tool for its version; true when the user declines to go on.
+    bool installCheck();
+
+    bool installSucceeded;
+
+private slots:
+    void showHelp();
+    void currentIdChanged(int id);
+};
+
+/// Welcome page.
+class IntroPage : public QWizardPage
+{
+    Q_OBJECT
+
+public:
+    explicit IntroPage(QWidget *parent = nullptr);
+
+    void initializePage() override;
+    int nextId() const override;
+};
+
+class InstallWorker;
+
+/// Stages the configuration, runs the install worker and shows its output and result.
+class InstallPage : public QWizardPage
+{
+    Q_OBJECT
+
+public:
+    explicit InstallPage(QWidget *parent = nullptr);
+
+    void initializePage() override;
+    int nextId() const override;
+
+    /// True from the start of the worker until its thread has ended.
+    bool isInstalling() const;
+    /// Tells the user why the wizard does not close yet.
+    void showStillRunningNote();
+
+private slots:
+    void process_readData(const QStringList &ss);
+    void process_finished(int retcode, const QStringList &ss);
+
+private:
+    QLabel *label;
+    QTextEdit *outputView;
+    InstallWorker *worker;
+    bool workerStarted;
+};
+
+/// Installs the native package through pkexec on its own thread; reports only through its signals.
+class InstallWorker : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit InstallWorker(QObject *parent);
+    ~InstallWorker() override;
+
+signals:
+    void dataRead(const QStringList &ss);
+    void finished(int retcode, const QStringList &ss);
+
+protected:
+    void run() override;
+
+private:
+    QString program;
+    QStringList arguments;
+};
