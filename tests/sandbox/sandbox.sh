@@ -78,6 +78,9 @@ bind_into_root() { # HOST_DIR [ro]
 for dir in ${ro_dirs[@]+"${ro_dirs[@]}"}; do bind_into_root "$dir" ro; done
 for dir in ${rw_dirs[@]+"${rw_dirs[@]}"}; do bind_into_root "$dir"; done
 
+# Tests that change system paths refuse to run without this mark.
+touch "$root/.installer-sandbox"
+
 for spec in ${fakes[@]+"${fakes[@]}"}; do
     target=${spec%%=*}
     source=${spec#*=}
