@@ -1,5 +1,7 @@
 #include "tqwiz.h"
 
+#include "userdata.h"
+
 #include <QAbstractButton>
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +15,10 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 #include <unistd.h>
 
 const QString szVersion = QStringLiteral("6.9.6.131326");
@@ -38,6 +43,14 @@ constexpr int kMissingToolCode = 2;
 // Like a shell's "found but cannot execute".
 constexpr int kStartFailedCode = 126;
 constexpr int kCheckSpacerWidth = 400;
+constexpr char kUserDataIdentifier[] = "USER_DATA";
+constexpr uint16_t kConfigSection = 0;
+constexpr uint16_t kConfigMarkerElement = 0;
+constexpr uint16_t kConfigTextElement = 1;
+
+struct FileCloser {
+    void operator()(FILE *file) const { fclose(file); }
+};
 
 /// Output bytes as text, ending at the first NUL byte as the tools' C strings would.
 QString textUpToNul(const QByteArray &bytes)
@@ -61,6 +74,72 @@ bool stageConfiguration(const QString &source, const QString &staged)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// User-data trailer
+
+bool ParseData(const char *path, std::string &configuration, int32_t &dataLength, QStringList &messages)
+{
+    std::string trailer;
+    CUserData userData;
+
+    const std::unique_ptr<FILE, FileCloser> file(fopen(path, "rb"));
+    if (!file) {
+        messages << QStringLiteral("\nFile not found");
+        return false;
+    }
+    if (fseek(file.get(), -4, SEEK_END) != 0) {
+        messages << QStringLiteral("\nSeek failed for data length");
+        return false;
+    }
+    unsigned char lengthBytes[4] = {0, 0, 0, 0};
+    // Bytes that do not arrive count as zero.
+    (void)fread(lengthBytes, 1, sizeof lengthBytes, file.get());
+    const uint32_t length = uint32_t(lengthBytes[0]) | uint32_t(lengthBytes[1]) << 8
+                            | uint32_t(lengthBytes[2]) << 16 | uint32_t(lengthBytes[3]) << 24;
+    messages << QStringLiteral("\nDebian data length :%1").arg(length);
+    if (length == 0) {
+        messages << QStringLiteral("\nInvalid value of Deb data length value - %1").arg(length);
+        return false;
+    }
+    dataLength = int32_t(length);
+    if (fseek(file.get(), -long(length), SEEK_END) != 0) {
+        messages << QStringLiteral("\nSeek failed for reading the deb file");
+        return false;
+    }
+    messages << QStringLiteral("\nReading deb file");
+
+    std::vector<unsigned char> buffer(size_t(length) + 1, 0);
+    if (fread(buffer.data(), 1, length, file.get()) != length) {
+        messages << QStringLiteral("\nInvalid value of Deb data length value - %1").arg(length);
+        return false;
+    }
+    trailer.append(reinterpret_cast<const char *>(buffer.data()), length);
+    buffer = std::vector<unsigned char>();
+
+    if (trailer.compare(0, sizeof kUserDataIdentifier - 1, kUserDataIdentifier) != 0) {
+        messages << QStringLiteral("\nHeader Identified not found in data");
+        return false;
+    }
+    if (!userData.Parse(reinterpret_cast<const unsigned char *>(trailer.data()), length)) {
+        messages << QStringLiteral("Failed to parse the data");
+        return false;
+    }
+
+    const auto section = userData.m_sections.find(kConfigSection);
+    if (section == userData.m_sections.end()
+        || section->second.m_elements.find(kConfigMarkerElement) == section->second.m_elements.end()) {
+        // Nothing to extract: reported as a failure, never as an empty configuration.
+        messages << QStringLiteral("Invalid configuration data. Config section not found. ");
+        return false;
+    }
+    const auto text = section->second.m_elements.find(kConfigTextElement);
+    if (text != section->second.m_elements.end()) {
+        configuration.append(text->second.m_data);
+        dataLength = int32_t(text->second.m_length);
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // tqwiz

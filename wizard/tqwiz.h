@@ -6,11 +6,18 @@
 #include <QWizard>
 #include <QWizardPage>
 
+#include <cstdint>
+#include <string>
+
 class QLabel;
 class QTextEdit;
 
 /// The wizard's own version, shown in its texts and compared with the installed agent's.
 extern const QString szVersion;
+
+/// Reads the configuration carried in the user-data trailer at the end of the file at path.
+/// Appends it to configuration, sets dataLength and appends progress and error lines to messages.
+bool ParseData(const char *path, std::string &configuration, int32_t &dataLength, QStringList &messages);
 
 /// The setup window: the existing-installation check, then the welcome and install pages.
 class tqwiz : public QWizard
