@@ -14,7 +14,8 @@ handoff() {
     sandboxed --cwd /tmp/work "$@" -- bash -c '
         DISPLAY=${TEST_DISPLAY-:0} "${RUN_IMAGE:-$STANDIN_IMAGE}" >"$OUT/stdout" 2>&1
         echo $? >"$OUT/status"
-        ls /tmp >"$OUT/tmp"
+        # Only what the launcher may write: the project itself may be bound under /tmp.
+        ls /tmp | grep -E "^(morrowlin|agent|filler|work)" >"$OUT/tmp"
         [ -e /etc/victim ] && cat /etc/victim >"$OUT/victim"
         true'
 }
