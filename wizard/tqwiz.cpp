@@ -43,6 +43,8 @@ constexpr int kMissingToolCode = 2;
 // Like a shell's "found but cannot execute".
 constexpr int kStartFailedCode = 126;
 constexpr int kCheckSpacerWidth = 400;
+// Wide enough for the welcome title in common fonts; the height follows the watermark.
+constexpr int kMinimumWindowWidth = 640;
 constexpr char kUserDataIdentifier[] = "USER_DATA";
 constexpr uint16_t kConfigSection = 0;
 constexpr uint16_t kConfigMarkerElement = 0;
@@ -159,6 +161,7 @@ tqwiz::tqwiz(QWidget *parent)
     setPixmap(QWizard::LogoPixmap, QPixmap(":/res/logo.png"));
     setWindowTitle(QStringLiteral("Morrowlin Tesserak ") + szVersion + QStringLiteral(" Setup"));
     setWindowIcon(QIcon(":/res/icon_window.png"));
+    setMinimumWidth(kMinimumWindowWidth);
     installSucceeded = false;
     connect(this, SIGNAL(currentIdChanged(int)), this, SLOT(currentIdChanged(int)));
 }

@@ -1,74 +1,168 @@
 #!/bin/bash
 # The installer image in a real X server (Xvfb, started inside the sandbox),
-# driven with xdotool as a person would.
+# driven with xdotool as a person would. Saves a picture of each state in
+# $PICTURES (default: build/pictures).
 source "$(dirname "$0")/lib.sh"
-export IMAGE SAMPLE_CONF
+PICTURES=${PICTURES:-$BUILD_DIR/pictures}
+mkdir -p "$PICTURES"
+chmod 0777 "$PICTURES"
+export IMAGE SAMPLE_CONF PICTURES SOURCE_DIR
 
-TITLE="Morrowlin Tesserak 6.9.6.131326 Setup"
-PKG_PATH=/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb
+SETUP_TITLE="^Morrowlin Tesserak 6.9.6.131326 Setup\$"
+LOG=/var/log/morrowlin-tesserak/agent-starts.log
+export SETUP_TITLE LOG
 
-# Runs SCRIPT (bash, with the helpers below) in the sandbox with an X server.
-with_x() { # SANDBOX-OPTIONS... -- SCRIPT
+# Runs the bash SCRIPT in the sandbox with an X server and the helpers.
+with_x() { # [SANDBOX-OPTIONS...] -- SCRIPT
     local options=()
     while [ "$1" != "--" ]; do options+=("$1"); shift; done
-    shift
-    sandboxed --cwd /tmp/work --fake /usr/bin/pkexec="$SOURCE_DIR/tests/e2e/fakes/pkexec" \
-        ${options[@]+"${options[@]}"} -- bash -c '
-        set -u
-        Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb=$!
-        for _ in $(seq 100); do [ -e /tmp/.X11-unix/X7 ] && break; sleep 0.1; done
-        export DISPLAY=:7
-        window() { timeout 30 xdotool search --sync --onlyvisible --name "$1" | head -n 1; }
-        press() { xdotool windowfocus --sync "$1" key "$2"; }
-        shoot() { import -window root "$OUT/$1.png"; }
-        '"$1"'
-        kill $xvfb'
+    sandboxed --cwd /tmp/work --bind "$PICTURES" --fake /usr/bin/pkexec="$SOURCE_DIR/tests/e2e/fakes/pkexec" \
+        ${options[@]+"${options[@]}"} -- bash -c 'source "$SOURCE_DIR/tests/e2e/x11_helpers.sh"; start_x; '"$2"'; stop_x'
 }
 
-case_ "first installation through the window"
+# Installs the bundled package inside the sandbox before the test, as a previous run would have.
+PREINSTALLED='cp "$SAMPLE_CONF" /tmp/agent.conf && dpkg -i "$NATIVE_PACKAGE" >/dev/null 2>&1'
+export NATIVE_PACKAGE
+
+case_ "first installation"
 new_results
 with_x -- '
     cp "$SAMPLE_CONF" .agent.conf
     "$IMAGE" >"$OUT/stdout" 2>&1 &
     image=$!
-    win=$(window "^'"$TITLE"'\$")
+    win=$(window "$SETUP_TITLE")
     [ -n "$win" ] && echo shown >"$OUT/window"
+    sleep 0.5; picture "$win" welcome
     press "$win" Return
-    for _ in $(seq 300); do
-        [ "$(dpkg-query -W -f="\${Status}" morrowlin-tesserak 2>/dev/null)" = "install ok installed" ] && break
-        sleep 0.1
-    done
-    sleep 1
+    sleep 0.3; picture "$win" installing
+    wait_for_dpkg_end; sleep 1
+    picture "$win" finished
+    installed_status >"$OUT/installed"
+    [ -e "$LOG" ] && echo started >"$OUT/agent_before_finish"
     press "$win" Return
     wait $image; echo $? >"$OUT/status"
-    for _ in $(seq 50); do [ -s /var/log/morrowlin-tesserak/agent-starts.log ] && break; sleep 0.1; done
-    wc -l </var/log/morrowlin-tesserak/agent-starts.log >"$OUT/agent_starts"
+    wait_for_file "$LOG"
+    wc -l <"$LOG" >"$OUT/agent_starts"
     kirra-cli -v >"$OUT/kirra"
     ls /tmp | grep morrowlin >"$OUT/tmp_files"
     true'
-expect_result "window titled as the product" $'shown\n' window
+expect_result "the window is titled as the product" $'shown\n' window
+expect_result "installed while the window shows its result" "install ok installed" installed
+expect_result "the agent does not start before Finish" "" agent_before_finish
+expect_result "the agent program starts once, after Finish" $'1\n' agent_starts
 expect_result "launcher status" $'0\n' status
 read_result stdout stdout
-expect_contains "launcher reports success" "$stdout" $'\nInstallation Finished\n\n\n'
-expect_result "the agent program started once after Finish" $'1\n' agent_starts
+expect_contains "dpkg's output went to the wizard, not the terminal" "$stdout" $'Install gui path is:'
+expect_not_contains "no dpkg output on the terminal" "$stdout" "Setting up morrowlin-tesserak"
+expect_contains "the launcher's success line" "$stdout" $'\nInstallation Finished\n\n\n'
 expect_result "kirra-cli works afterwards" $'6.9.6.131326\n' kirra
 expect_result "both /tmp files removed" "" tmp_files
 
-case_ "Escape on the welcome page ends everything with 0"
+case_ "reinstall question: Cancel ends everything with 0"
 new_results
-with_x -- '
+with_x --setup "$PREINSTALLED" -- '
     cp "$SAMPLE_CONF" .agent.conf
     "$IMAGE" >"$OUT/stdout" 2>&1 &
     image=$!
-    win=$(window "^'"$TITLE"'\$")
-    press "$win" Escape
+    box=$(window "^Morrowlin Tesserak reinstall\$")
+    [ -n "$box" ] && echo asked >"$OUT/asked"
+    no_window "$SETUP_TITLE" && echo none >"$OUT/no_setup_window"
+    sleep 0.5; picture "$box" reinstall-question
+    xdotool windowfocus --sync "$box" key Escape
     wait $image; echo $? >"$OUT/status"
-    dpkg-query -W morrowlin-tesserak >"$OUT/installed" 2>/dev/null
-    [ -e /tmp/agent.conf ] && echo staged >"$OUT/staged"
+    rm -f "$LOG"
+    true'
+expect_result "the question comes first" $'asked\n' asked
+expect_result "no wizard window behind it" $'none\n' no_setup_window
+expect_result "launcher status" $'0\n' status
+read_result stdout stdout
+expect_contains "the launcher reports the wizard's 0 as finished" "$stdout" $'\nInstallation Finished\n\n\n'
+
+case_ "reinstall question: Ok reinstalls"
+new_results
+with_x --setup "$PREINSTALLED" -- '
+    cp "$SAMPLE_CONF" .agent.conf
+    echo "reinstalled = yes" >>.agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1 &
+    image=$!
+    box=$(window "^Morrowlin Tesserak reinstall\$")
+    press "$box" Return
+    win=$(window "$SETUP_TITLE")
+    press "$win" Return
+    wait_for_dpkg_end; sleep 1
+    press "$win" Return
+    wait $image; echo $? >"$OUT/status"
+    grep -c "reinstalled = yes" /usr/share/morrowlin-tesserak/etc/agent.conf >"$OUT/new_config"
     true'
 expect_result "launcher status" $'0\n' status
-expect_result "nothing installed" "" installed
+expect_result "the new configuration is installed" $'1\n' new_config
+
+case_ "missing .agent.conf"
+new_results
+with_x -- '
+    "$IMAGE" >"$OUT/stdout" 2>&1 &
+    image=$!
+    win=$(window "$SETUP_TITLE")
+    press "$win" Return
+    first=$(window "^Installation Aborted.\$")
+    sleep 0.5; picture "$first" aborted
+    press "$first" Return
+    sleep 0.5
+    second=$(window "^Installation Aborted.\$")
+    [ -n "$second" ] && [ "$second" != "$first" ] && echo second >"$OUT/second_box"
+    press "$second" Return
+    wait $image; echo $? >"$OUT/status"
+    [ -e /tmp/agent.conf ] && echo staged >"$OUT/staged"
+    installed_status >"$OUT/installed"
+    true'
+expect_result "a second box follows the first" $'second\n' second_box
+expect_result "launcher status" $'0\n' status
 expect_result "nothing staged" "" staged
+expect_result "nothing installed" "" installed
+
+case_ "failed installation"
+new_results
+with_x --fake /usr/bin/dpkg="$SOURCE_DIR/tests/e2e/fakes/dpkg-failing-postinst" -- '
+    cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1 &
+    image=$!
+    win=$(window "$SETUP_TITLE")
+    press "$win" Return
+    sleep 2
+    picture "$win" failed
+    press "$win" Escape
+    wait $image; echo $? >"$OUT/status"
+    sleep 1
+    [ -e "$LOG" ] && echo started >"$OUT/agent"
+    ls -A "$HOME/.local/state" >"$OUT/agent_home" 2>/dev/null
+    true'
+expect_result "launcher status (the wizard ended normally)" $'0\n' status
+expect_result "no agent program started" "" agent
+expect_result "no agent program started for the user" "" agent_home
+
+case_ "closing while the installation runs"
+new_results
+SLOW_DPKG='mv /usr/bin/dpkg /usr/bin/dpkg.real
+printf "#!/bin/sh\nsleep 3\nexec /usr/bin/dpkg.real \"\$@\"\n" >/usr/bin/dpkg
+chmod 755 /usr/bin/dpkg'
+with_x --setup "$SLOW_DPKG" -- '
+    cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1 &
+    image=$!
+    win=$(window "$SETUP_TITLE")
+    press "$win" Return
+    sleep 1
+    press "$win" Escape
+    sleep 0.5
+    picture "$win" still-installing
+    [ -n "$(window "$SETUP_TITLE")" ] && kill -0 $image 2>/dev/null && echo open >"$OUT/still_open"
+    wait_for_dpkg_end; sleep 1
+    installed_status >"$OUT/installed"
+    press "$win" Return
+    wait $image; echo $? >"$OUT/status"
+    true'
+expect_result "the wizard stays open while installing" $'open\n' still_open
+expect_result "the package ends fully installed" "install ok installed" installed
+expect_result "launcher status" $'0\n' status
 
 finish

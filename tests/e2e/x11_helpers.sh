@@ -1,0 +1,34 @@
+# Sourced inside the sandbox by the real-window tests: an X server of the
+# sandbox's own and xdotool helpers that act as a person would.
+
+start_x() {
+    Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X7 ] && break; sleep 0.1; done
+    export DISPLAY=:7
+}
+
+stop_x() { kill "$XVFB_PID" 2>/dev/null; }
+
+# Prints the id of the first visible window whose name matches REGEX, waiting up to 30 s.
+window() { timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+
+# True when no visible window's name matches REGEX right now.
+no_window() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+
+press() { xdotool windowfocus --sync "$1" key "$2"; }
+
+# Saves a picture of WINDOW as NAME.png in the pictures directory.
+picture() { import -window "$1" "$PICTURES/$2.png"; }
+
+# Waits until no dpkg process runs any more (the installation has ended).
+wait_for_dpkg_end() {
+    for _ in $(seq 600); do
+        pgrep -x dpkg >/dev/null || pgrep -f 'dpkg.real' >/dev/null || return 0
+        sleep 0.1
+    done
+}
+
+wait_for_file() { for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }
+
+installed_status() { dpkg-query -W -f='${Status}' morrowlin-tesserak 2>/dev/null; }
