@@ -1,0 +1,101 @@
+#!/bin/bash
+# Benchmarks of the installer image. Prints a table of medians measured side
+# by side in this run, with the targets they are held to.
+# usage: bench/run.sh [RUNS]     (RUNS per measurement, default 10)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-10}
+"$top/tools/build.sh" >/dev/null
+
+work="$top/build/bench"
+mkdir -p "$work"
+cd "$work"
+NATIVE_SIZE=18286626
+LARGE_SIZE=$((512 * 1024 * 1024))
+WIZARD="$top/build/wizard/tqwiz"
+
+# --- images around random payloads, built from the launcher's own sources ---
+build_image() { # NAME PAYLOAD
+    sed -e "s|@NATIVE_PAYLOAD@|$work/$2|" -e "s|@WIZARD_PAYLOAD@|$WIZARD|" \
+        "$top/launcher/payloads.S.in" >"$1.S"
+    g++ -std=c++17 -O3 -DNDEBUG -I"$top/launcher" "$top"/launcher/{main_t,tqwiz_t,payload_write,child_process,config_staging}.cpp \
+        "$1.S" -o "$1.run"
+}
+for spec in "native:$NATIVE_SIZE" "large:$LARGE_SIZE"; do
+    name=${spec%%:*} size=${spec#*:}
+    [ "$(stat -c %s "$name.bin" 2>/dev/null || echo 0)" = "$size" ] || head -c "$size" /dev/urandom >"$name.bin"
+    [ "$name.run" -nt "$name.bin" ] && [ "$name.run" -nt "$top/launcher/payload_write.cpp" ] || build_image "$name" "$name.bin"
+    # What a user would build instead: a shell script with the payload appended.
+    { printf '#!/bin/sh\ntail -c %s "$0" >"$1"\nexit 0\n' "$size"; cat "$name.bin"; } >"$name.sfx"
+    chmod +x "$name.sfx"
+    cat "$name.bin" "$name.run" "$name.sfx" >/dev/null # into the page cache
+done
+
+median_ms() { # CSV ROW
+    awk -F, -v row="$2" 'NR == row + 1 { printf "%.1f", $4 * 1000 }' "$1"
+}
+
+declare -A result
+for name in native large; do
+    hyperfine -N --warmup 3 --runs "$runs" --prepare "rm -f $work/out.bin" --export-csv "$name.csv" \
+        "$work/$name.run extract $work/out.bin" "cp $work/$name.bin $work/out.bin" "$work/$name.sfx $work/out.bin" \
+        >/dev/null
+    result[$name.extract]=$(median_ms "$name.csv" 1)
+    result[$name.cp]=$(median_ms "$name.csv" 2)
+    result[$name.sfx]=$(median_ms "$name.csv" 3)
+    peaks=()
+    for _ in 1 2 3 4 5; do
+        rm -f out.bin
+        peaks+=("$(/usr/bin/time -f %M "$work/$name.run" extract out.bin 2>&1 >/dev/null)")
+    done
+    result[$name.peak]=$(printf '%s\n' "${peaks[@]}" | sort -n | sed -n 3p)
+    result[$name.overhead]=$(($(stat -c %s "$name.run") - $(stat -c %s "$name.bin") - $(stat -c %s "$WIZARD")))
+done
+rm -f out.bin
+
+image="$top/build/morrowlin-tesserak-installer.run"
+package="$top/build/package/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb"
+image_overhead=$(($(stat -c %s "$image") - $(stat -c %s "$package") - $(stat -c %s "$WIZARD") - 80))
+hyperfine -N --warmup 5 --runs $((runs * 5)) --export-csv help.csv "$image help" >/dev/null
+help_ms=$(median_ms help.csv 1)
+
+# The wizard's first window, in a private X server inside the sandbox.
+g++ -O2 "$top/bench/first_window.cpp" -lX11 -o first_window
+first_window_ms=$("$top/tests/sandbox/sandbox.sh" --ro "$top" --cwd /tmp/bench -- bash -c '
+    Xvfb :9 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
+    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X9 ] && break; sleep 0.1; done
+    for _ in $(seq '"$runs"'); do DISPLAY=:9 "$0" "$1" 2>/dev/null; done | sort -n | awk "{ v[NR] = \$1 } END { print v[int((NR + 1) / 2)] }"
+    kill $xvfb' "$work/first_window" "$WIZARD")
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+met() { if awk -v v="$1" -v t="$2" 'BEGIN { exit !(v < t) }'; then echo yes; else echo NO; fi; }
+mib=$((1024 * 1024))
+
+echo "Machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
+    "$(lscpu | sed -n 's/^Model name: *//p' | head -n 1), Linux $(uname -r), $(findmnt -n -o FSTYPE -T "$work")"
+echo "Medians of $runs runs (hyperfine), measured side by side."
+echo
+printf '| %-44s | %14s | %14s | %-26s | %-4s |\n' "measure" "18,286,626 B" "512 MiB" "target" "met"
+printf '|%s|%s|%s|%s|%s|\n' "----------------------------------------------" "----------------" "----------------" "----------------------------" "------"
+row() { printf '| %-44s | %14s | %14s | %-26s | %-4s |\n' "$@"; }
+r_native=$(ratio "${result[native.extract]}" "${result[native.cp]}")
+r_large=$(ratio "${result[large.extract]}" "${result[large.cp]}")
+row "extract (ms)" "${result[native.extract]}" "${result[large.extract]}" "" ""
+row "cp from the page cache (ms)" "${result[native.cp]}" "${result[large.cp]}" "" ""
+row "self-extracting shell script, tail -c (ms)" "${result[native.sfx]}" "${result[large.sfx]}" "" ""
+row "extract / cp" "$r_native" "$r_large" "< 1.2 for both" \
+    "$([ "$(met "$r_native" 1.2)" = yes ] && [ "$(met "$r_large" 1.2)" = yes ] && echo yes || echo NO)"
+row "extract / shell script" "$(ratio "${result[native.extract]}" "${result[native.sfx]}")" \
+    "$(ratio "${result[large.extract]}" "${result[large.sfx]}")" "" ""
+peak_native_mib=$(awk -v k="${result[native.peak]}" 'BEGIN { printf "%.1f", k / 1024 }')
+peak_large_mib=$(awk -v k="${result[large.peak]}" 'BEGIN { printf "%.1f", k / 1024 }')
+row "peak memory of extract (MiB)" "$peak_native_mib" "$peak_large_mib" "< payload + 8 MiB" \
+    "$([ "$(met "${result[native.peak]}" $(((NATIVE_SIZE + 8 * mib) / 1024)))" = yes ] && [ "$(met "${result[large.peak]}" $(((LARGE_SIZE + 8 * mib) / 1024)))" = yes ] && echo yes || echo NO)"
+row "image overhead beyond the payloads (bytes)" "${result[native.overhead]}" "${result[large.overhead]}" "< 65536" \
+    "$(met "${result[large.overhead]}" 65536)"
+echo
+printf '| %-44s | %14s | %-26s | %-4s |\n' "measure" "value" "target" "met"
+printf '|%s|%s|%s|%s|\n' "----------------------------------------------" "----------------" "----------------------------" "------"
+printf '| %-44s | %14s | %-26s | %-4s |\n' "built image overhead beyond payloads+trailer" "$image_overhead B" "< 65536 B" "$(met "$image_overhead" 65536)"
+printf '| %-44s | %14s | %-26s | %-4s |\n' "\"help\", start to exit" "$help_ms ms" "< 5 ms" "$(met "$help_ms" 5)"
+printf '| %-44s | %14s | %-26s | %-4s |\n' "wizard, start to first window (Xvfb)" "$first_window_ms ms" "< 500 ms" "$(met "$first_window_ms" 500)"
