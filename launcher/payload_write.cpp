@@ -33,8 +33,7 @@ int open_destination(const char *path, Destination destination, int &error)
         return -1;
     }
     // Only now is it safe to cut the file; a group- or world-writable leftover loses those bits.
-    if (fcntl(fd, F_SETFL, O_WRONLY) != 0 || ftruncate(fd, 0) != 0
-        || fchmod(fd, st.st_mode & 0755) != 0) {
+    if (fcntl(fd, F_SETFL, O_WRONLY) != 0 || ftruncate(fd, 0) != 0 || fchmod(fd, st.st_mode & 0755) != 0) {
         error = errno;
         close(fd);
         return -1;

@@ -184,9 +184,9 @@ int cli_start_ui()
                                              "\n Failed in extracting Native installer to : %s,%d",
                                              "\nextracted Native installer to : %s"))
         return error;
-    if (const int error = extract_for_wizard(tquiinstaller, tquiinstaller_size, kWizardPath,
-                                             "\n Failed in ui installer file to : %s,%d",
-                                             "\nextracted ui installer file to : %s"))
+    if (const int error
+        = extract_for_wizard(tquiinstaller, tquiinstaller_size, kWizardPath,
+                             "\n Failed in ui installer file to : %s,%d", "\nextracted ui installer file to : %s"))
         return error;
     chmod(kWizardPath, kWizardMode);
     printf("\n Install gui path is:%s\n", kWizardPath);

@@ -113,7 +113,8 @@ int verify(const char *keyFile, const char *imagePath)
     }
     const size_t body = image.size() - kTrailerSize;
     const std::string trailer = image.substr(body);
-    if (trailer.compare(0, kFrameSize, kBegin) != 0 || trailer.compare(kTrailerSize - kFrameSize, kFrameSize, kEnd) != 0) {
+    if (trailer.compare(0, kFrameSize, kBegin) != 0
+        || trailer.compare(kTrailerSize - kFrameSize, kFrameSize, kEnd) != 0) {
         printf("FAIL %s: no integrity trailer at the end of the file\n", imagePath);
         return 1;
     }

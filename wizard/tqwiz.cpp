@@ -18,8 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 const QString szVersion = QStringLiteral("6.9.6.131326");
 
@@ -97,8 +97,8 @@ bool ParseData(const char *path, std::string &configuration, int32_t &dataLength
     unsigned char lengthBytes[4] = {0, 0, 0, 0};
     // Bytes that do not arrive count as zero.
     (void)fread(lengthBytes, 1, sizeof lengthBytes, file.get());
-    const uint32_t length = uint32_t(lengthBytes[0]) | uint32_t(lengthBytes[1]) << 8
-                            | uint32_t(lengthBytes[2]) << 16 | uint32_t(lengthBytes[3]) << 24;
+    const uint32_t length = uint32_t(lengthBytes[0]) | uint32_t(lengthBytes[1]) << 8 | uint32_t(lengthBytes[2]) << 16
+                            | uint32_t(lengthBytes[3]) << 24;
     messages << QStringLiteral("\nDebian data length :%1").arg(length);
     if (length == 0) {
         messages << QStringLiteral("\nInvalid value of Deb data length value - %1").arg(length);
@@ -246,10 +246,10 @@ IntroPage::IntroPage(QWidget *parent)
              + QStringLiteral(" \nSetup Wizard"));
     setPixmap(QWizard::WatermarkPixmap, QPixmap(kWatermark));
 
-    auto *label = new QLabel(QStringLiteral("This Setup Wizard will install Quarvo Networks Morrowlin Tesserak ")
-                             + szVersion
-                             + QStringLiteral(" on your computer. Click Next to continue or Cancel to exit the "
-                                              "Setup Wizard."));
+    auto *label
+        = new QLabel(QStringLiteral("This Setup Wizard will install Quarvo Networks Morrowlin Tesserak ") + szVersion
+                     + QStringLiteral(" on your computer. Click Next to continue or Cancel to exit the "
+                                      "Setup Wizard."));
     label->setWordWrap(true);
 
     auto *layout = new QVBoxLayout;
@@ -365,8 +365,7 @@ void InstallPage::process_finished(int retcode, const QStringList &ss)
 
 InstallWorker::InstallWorker(QObject *parent)
     : QThread(parent)
-{
-}
+{}
 
 InstallWorker::~InstallWorker()
 {
@@ -411,8 +410,7 @@ void InstallWorker::run()
     process.start(program, arguments, QIODevice::ReadOnly);
     if (!process.waitForStarted(kStartTimeoutMs)) {
         // Reported, so the page leaves "Installing.." instead of waiting for ever.
-        ss << QStringLiteral("Could not start application ") << program
-           << QStringLiteral("\n") + process.errorString();
+        ss << QStringLiteral("Could not start application ") << program << QStringLiteral("\n") + process.errorString();
         emit finished(kStartFailedCode, ss);
         return;
     }

@@ -15,8 +15,7 @@ public:
     Reader(const unsigned char *data, uint32_t length)
         : data_(data)
         , length_(length)
-    {
-    }
+    {}
 
     uint64_t offset() const { return offset_; }
     uint64_t remaining() const { return length_ - offset_; }

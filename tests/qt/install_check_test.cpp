@@ -50,10 +50,8 @@ private slots:
         const QString upgrade = "Morrowlin Tesserak upgrade", upgradeText = "Do you want to upgrade from the existing";
         QTest::newRow("same version") << QByteArray("echo 6.9.6.131326") << reinstall << reinstallText
                                       << "6.9.6.131326";
-        QTest::newRow("older version") << QByteArray("echo 6.9.5.120001") << upgrade << upgradeText
-                                       << "6.9.5.120001";
-        QTest::newRow("newer version") << QByteArray("echo 7.0.0.140000") << upgrade << upgradeText
-                                       << "7.0.0.140000";
+        QTest::newRow("older version") << QByteArray("echo 6.9.5.120001") << upgrade << upgradeText << "6.9.5.120001";
+        QTest::newRow("newer version") << QByteArray("echo 7.0.0.140000") << upgrade << upgradeText << "7.0.0.140000";
         QTest::newRow("longer version containing ours")
             << QByteArray("echo 16.9.6.131326") << reinstall << reinstallText << "16.9.6.131326";
         QTest::newRow("no output") << QByteArray("exit 0") << upgrade << upgradeText << "";

@@ -9,7 +9,8 @@ using namespace trailer_bytes;
 
 namespace {
 
-const char kProgram[] = "\x7f" "ELF stand-in program bytes";
+const char kProgram[] = "\x7f"
+                        "ELF stand-in program bytes";
 constexpr int32_t kUntouched = 777;
 
 QByteArray bytes(const std::string &text)
@@ -51,8 +52,8 @@ private slots:
 
         const QByteArray program(kProgram);
         const QString read = "\nReading deb file";
-        QTest::newRow("shorter than the length word") << QByteArray("abc") << QStringList{"\nSeek failed for data length"}
-                                                      << kUntouched;
+        QTest::newRow("shorter than the length word")
+            << QByteArray("abc") << QStringList{"\nSeek failed for data length"} << kUntouched;
         QTest::newRow("no trailer: ends in four zero bytes")
             << program + QByteArray(4, '\0')
             << QStringList{"\nDebian data length :0", "\nInvalid value of Deb data length value - 0"} << kUntouched;
@@ -60,19 +61,20 @@ private slots:
             << program + bytes(lengthWord(5000))
             << QStringList{"\nDebian data length :5000", "\nSeek failed for reading the deb file"} << 5000;
         const std::string notUserData = "NOT_USERDATA" + std::string(24, 'x') + lengthWord(40);
-        QTest::newRow("no identifier")
-            << program + bytes(notUserData)
-            << QStringList{"\nDebian data length :40", read, "\nHeader Identified not found in data"} << 40;
+        QTest::newRow("no identifier") << program + bytes(notUserData)
+                                       << QStringList{"\nDebian data length :40", read,
+                                                      "\nHeader Identified not found in data"}
+                                       << 40;
         std::string broken = workedExample();
         broken[9] = 3; // three sections declared, one present
         QTest::newRow("container parse fails")
             << program + bytes(broken) << QStringList{"\nDebian data length :40", read, "Failed to parse the data"}
             << 40;
         const std::string noSection0 = trailer(1, section(4, 2, element(0, "") + element(1, "abc")));
-        QTest::newRow("no section 0")
-            << program + bytes(noSection0)
-            << QStringList{"\nDebian data length :40", read, "Invalid configuration data. Config section not found. "}
-            << 40;
+        QTest::newRow("no section 0") << program + bytes(noSection0)
+                                      << QStringList{"\nDebian data length :40", read,
+                                                     "Invalid configuration data. Config section not found. "}
+                                      << 40;
         const std::string noElement0 = trailer(1, section(0, 2, element(3, "") + element(1, "abc")));
         QTest::newRow("no element 0 in section 0")
             << program + bytes(noElement0)
@@ -114,20 +116,21 @@ private slots:
         const QByteArray program(kProgram);
         QTest::newRow("worked example") << program + bytes(workedExample()) << QByteArray("abc") << 3;
         QTest::newRow("a trailer is the whole file") << bytes(workedExample()) << QByteArray("abc") << 3;
-        QTest::newRow("empty element 1")
-            << program + bytes(trailer(1, section(0, 2, element(0, "") + element(1, "")))) << QByteArray() << 0;
+        QTest::newRow("empty element 1") << program + bytes(trailer(1, section(0, 2, element(0, "") + element(1, ""))))
+                                         << QByteArray() << 0;
         const std::string onlyElement0 = trailer(1, section(0, 1, element(0, "")));
         QTest::newRow("element 0 only: length stays N")
             << program + bytes(onlyElement0) << QByteArray() << int(onlyElement0.size());
         const std::string withNul("key=1\0more\n", 11);
-        QTest::newRow("NUL bytes kept") << program + bytes(trailer(1, section(0, 2, element(0, "") + element(1, withNul))))
+        QTest::newRow("NUL bytes kept") << program
+                                               + bytes(trailer(1, section(0, 2, element(0, "") + element(1, withNul))))
                                         << bytes(withNul) << 11;
         QTest::newRow("repeated element 1: last wins")
             << program + bytes(trailer(1, section(0, 3, element(1, "old") + element(0, "") + element(1, "newer"))))
             << QByteArray("newer") << 5;
-        const std::string several = trailer(
-            3, section(9, 1, element(1, "nine")) + section(0, 2, element(0, "") + element(1, "zero"))
-                   + section(5, 1, element(1, "five")));
+        const std::string several
+            = trailer(3, section(9, 1, element(1, "nine")) + section(0, 2, element(0, "") + element(1, "zero"))
+                             + section(5, 1, element(1, "five")));
         QTest::newRow("section 0 among others") << program + bytes(several) << QByteArray("zero") << 4;
 
         // Records that end before the file does: the length word counts the extra bytes too.

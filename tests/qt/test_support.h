@@ -17,10 +17,10 @@ inline bool inSandbox()
     return QFile::exists(QStringLiteral("/.installer-sandbox"));
 }
 
-#define REQUIRE_SANDBOX()                                                                                        \
-    do {                                                                                                         \
-        if (!inSandbox())                                                                                        \
-            QFAIL("must run inside tests/sandbox/sandbox.sh: it changes system paths");                          \
+#define REQUIRE_SANDBOX()                                                                                              \
+    do {                                                                                                               \
+        if (!inSandbox())                                                                                              \
+            QFAIL("must run inside tests/sandbox/sandbox.sh: it changes system paths");                                \
     } while (0)
 
 /// Writes an executable shell script at path (replacing what is there).

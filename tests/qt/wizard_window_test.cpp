@@ -131,7 +131,8 @@ private slots:
 
         QCOMPARE(readAll(kStaged), kConfig);
         // The "User" flags describe the caller, not the file: only owner, group and other count.
-        const QFileDevice::Permissions userFlags = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        const QFileDevice::Permissions userFlags
+            = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
         QCOMPARE(QFileInfo(kStaged).permissions() & ~userFlags, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QCOMPARE(window.currentPage()->title(), QStringLiteral("Installing.."));
         QVERIFY(!visible(window, QWizard::BackButton));
@@ -280,8 +281,9 @@ private slots:
             << "unstageable"
             << "Installation Aborted.|The configuration ./.agent.conf could not be staged to /tmp/agent.conf.\n"
             << true;
-        QTest::newRow("reinstall declined")
-            << "declined" << "Morrowlin Tesserak reinstall|Do you want to reinstall the \n" << false;
+        QTest::newRow("reinstall declined") << "declined"
+                                            << "Morrowlin Tesserak reinstall|Do you want to reinstall the \n"
+                                            << false;
     }
 
     void endingCases()

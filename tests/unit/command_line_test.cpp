@@ -163,7 +163,8 @@ TEST(CommandLine, TargetFailuresReportErrnoAndStop)
 
     run = run_cli({"installer", "extract", "missing/dir/file.deb"});
     EXPECT_EQ(run.result, ENOENT);
-    EXPECT_EQ(run.output, extracting("missing/dir/file.deb") + "\n ERROR : file extraction to missing/dir/file.deb :2\n");
+    EXPECT_EQ(run.output,
+              extracting("missing/dir/file.deb") + "\n ERROR : file extraction to missing/dir/file.deb :2\n");
 }
 
 TEST(CommandLine, ExistingTargetIsReplacedAndALinkIsNotFollowed)

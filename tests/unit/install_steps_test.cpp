@@ -99,7 +99,8 @@ TEST(StageConfiguration, FailsWithoutLeavingTemporaryFiles)
 
     int entries = 0;
     for (const auto &entry : std::filesystem::directory_iterator("."))
-        entries += entry.path().filename().string().rfind("staged.", 0) == 0 || entry.path().filename().string().rfind("other.", 0) == 0;
+        entries += entry.path().filename().string().rfind("staged.", 0) == 0
+                   || entry.path().filename().string().rfind("other.", 0) == 0;
     EXPECT_EQ(entries, 0);
 }
 

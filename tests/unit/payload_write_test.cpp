@@ -34,8 +34,7 @@ class Umask
 public:
     explicit Umask(mode_t mask)
         : previous_(umask(mask))
-    {
-    }
+    {}
     ~Umask() { umask(previous_); }
 
 private:

@@ -155,8 +155,8 @@ TEST(UserData, LengthsBeyondTheDataFail)
 
 TEST(UserData, IdentifierMustBeExactAtTheStart)
 {
-    for (const std::string &bytes : {std::string("user_data") + workedExample().substr(9), " " + workedExample(),
-                                     std::string("USER_DAT")}) {
+    for (const std::string &bytes :
+         {std::string("user_data") + workedExample().substr(9), " " + workedExample(), std::string("USER_DAT")}) {
         CUserData userData;
         testing::internal::CaptureStdout();
         EXPECT_FALSE(parse(userData, bytes));
