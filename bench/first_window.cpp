@@ -11,8 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 int main(int argc, char **argv)
 {
     if (argc < 2) {

@@ -5,8 +5,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-extern char **environ;
-
 int run_program(const char *const argv[], bool searchPath)
 {
     // The child shares our stdout; what we printed must come before what it prints.

@@ -49,11 +49,11 @@ void populate_source(const unsigned char *data, size_t size)
     const long pageSize = sysconf(_SC_PAGESIZE);
     if (pageSize <= 0 || size == 0)
         return;
-    const uintptr_t mask = ~uintptr_t(pageSize - 1);
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(data) & mask;
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size + uintptr_t(pageSize) - 1) & mask;
+    const size_t page = size_t(pageSize);
+    const unsigned char *begin = data - reinterpret_cast<uintptr_t>(data) % page;
+    const size_t length = (size_t(data - begin) + size + page - 1) / page * page;
     // Only a hint: an older kernel refuses it and the write faults the pages in itself.
-    madvise(reinterpret_cast<void *>(begin), end - begin, MADV_POPULATE_READ);
+    madvise(const_cast<unsigned char *>(begin), length, MADV_POPULATE_READ);
 #else
     (void)data;
     (void)size;

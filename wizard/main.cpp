@@ -37,12 +37,12 @@ int main(int argc, char *argv[])
     const QString catalogue = QStringLiteral("qt_") + QLocale::system().name();
     auto *translator = new QTranslator(&app);
     if (translator->load(catalogue, QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(translator);
+        QCoreApplication::installTranslator(translator);
 
     if (argc > 2 && QString::fromUtf8(argv[1]) == QLatin1String("extract"))
         return extractConfiguration(QString::fromUtf8(argv[2]));
 
     tqwiz wizard;
     wizard.show();
-    return app.exec();
+    return QApplication::exec();
 }

@@ -21,7 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-const QString szVersion = QStringLiteral("6.9.6.131326");
+// A QStringLiteral only wraps static data: nothing is allocated, nothing can throw.
+const QString szVersion = QStringLiteral("6.9.6.131326"); // NOLINT(cert-err58-cpp)
 
 namespace {
 

@@ -36,7 +36,7 @@ private:
 
     QString fileWith(const QByteArray &contents)
     {
-        const QString path = dir.filePath(QString::number(qHash(contents)));
+        QString path = dir.filePath(QString::number(qHash(contents)));
         QFile file(path);
         file.open(QIODevice::WriteOnly);
         file.write(contents);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
@@ -21,10 +22,8 @@ struct CliRun {
 
 CliRun run_cli(std::vector<std::string> args)
 {
-    std::vector<char *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv(args.size() + 1, nullptr);
+    std::transform(args.begin(), args.end(), argv.begin(), [](std::string &arg) { return arg.data(); });
     testing::internal::CaptureStdout();
     const int result = cli_execute(int(args.size()), argv.data());
     fflush(stdout);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -97,11 +98,12 @@ TEST(StageConfiguration, FailsWithoutLeavingTemporaryFiles)
     EXPECT_EQ(stage_from("unreadable-source", dir.file("other")), EISDIR);
     EXPECT_NE(access("other", F_OK), 0);
 
-    int entries = 0;
-    for (const auto &entry : std::filesystem::directory_iterator("."))
-        entries += entry.path().filename().string().rfind("staged.", 0) == 0
-                   || entry.path().filename().string().rfind("other.", 0) == 0;
-    EXPECT_EQ(entries, 0);
+    const auto isTemporary = [](const std::filesystem::directory_entry &entry) {
+        const std::string name = entry.path().filename().string();
+        return name.rfind("staged.", 0) == 0 || name.rfind("other.", 0) == 0;
+    };
+    EXPECT_EQ(
+        std::count_if(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator(), isTemporary), 0);
 }
 
 TEST(CliInstall, APathNoPackageManagerHandlesRunsNothing)
