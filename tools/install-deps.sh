@@ -8,7 +8,7 @@ packages="
     libssl-dev libgtest-dev
     qtbase5-dev qtbase5-dev-tools
     xvfb xdotool x11-apps imagemagick
-    hyperfine time libx11-dev
+    hyperfine time libx11-dev gcovr
     clang libclang-rt-14-dev
     util-linux passwd coreutils libtdb1
 "

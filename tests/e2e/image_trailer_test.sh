@@ -32,6 +32,23 @@ out=$("$IMAGE_TRAILER" verify "$HMAC_KEY_FILE" "$work/bare"); status=$?
 expect_eq "status without trailer" 1 "$status"
 expect_contains "says the trailer is missing" "$out" "no integrity trailer"
 
+case_ "the tool's own failures"
+"$IMAGE_TRAILER" sign "$work/no-such-key" "$IMAGE" "$work/signed" 2>/dev/null
+expect_eq "a missing key file fails" 2 $?
+[ -e "$work/signed" ]; expect_eq "and writes no image" 1 $?
+"$IMAGE_TRAILER" sign "$HMAC_KEY_FILE" "$work/no-such-image" "$work/signed" 2>/dev/null
+expect_eq "a missing input fails" 2 $?
+printf 'short' >"$work/short"
+out=$("$IMAGE_TRAILER" verify "$HMAC_KEY_FILE" "$work/short"); status=$?
+expect_eq "a file shorter than a trailer fails" 1 "$status"
+expect_contains "and says so" "$out" "shorter than the 80-byte trailer"
+"$IMAGE_TRAILER" frobnicate 2>/dev/null
+expect_eq "an unknown command fails" 2 $?
+expect_contains "--help explains both commands" "$("$IMAGE_TRAILER" --help)" "image-trailer verify KEY_FILE IMAGE"
+"$IMAGE_TRAILER" sign "$HMAC_KEY_FILE" "$work/bare" "$work/resigned"
+"$IMAGE_TRAILER" verify "$HMAC_KEY_FILE" "$work/resigned" >/dev/null
+expect_eq "signing the bare launcher again verifies" 0 $?
+
 case_ "the launcher ignores the trailer"
 cp "$IMAGE" "$work/tampered"
 size=$(stat -c %s "$work/tampered")

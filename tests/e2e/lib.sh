@@ -65,7 +65,14 @@ expect_result() { # WHAT EXPECTED FILE
 }
 
 sandboxed() { # SANDBOX-OPTIONS... -- COMMAND...
-    "$SANDBOX" --ro "$BUILD_DIR" --ro "$SOURCE_DIR" --bind "$OUT" "$@"
+    local coverage=()
+    # In a coverage build an unprivileged run cannot write the counters beside
+    # the root-owned objects (and would say so in its output): they go to its
+    # private /tmp and are dropped.
+    if [ "${SANDBOX_BUILD_ACCESS:-}" = --bind ] && [[ " $* " == *" --user "* ]]; then
+        coverage=(GCOV_PREFIX=/tmp/discarded-coverage)
+    fi
+    env ${coverage[@]+"${coverage[@]}"} "$SANDBOX" "${SANDBOX_BUILD_ACCESS:---ro}" "$BUILD_DIR" --ro "$SOURCE_DIR" --bind "$OUT" "$@"
 }
 
 finish() {

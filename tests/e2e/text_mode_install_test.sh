@@ -106,6 +106,31 @@ expect_result "output" $'\n WARNING: no filename specified to be extracted, usig
 expect_result "status" $'28\n' status
 expect_result "the partial file stays" $'0\n' partial
 
+case_ "an empty argument vector installs in text mode"
+new_results
+export EXEC_WITHOUT_ARGUMENTS
+sandboxed --cwd /tmp/work -- bash -c '
+    cp "$SAMPLE_CONF" .agent.conf
+    "$EXEC_WITHOUT_ARGUMENTS" "$IMAGE" >"$OUT/stdout" 2>/dev/null; echo $? >"$OUT/status"
+    kirra-cli -v >"$OUT/kirra"'
+read_result stdout stdout
+expect_eq "starts with the Extracting line" "$EXTRACTING" "${stdout:0:${#EXTRACTING}}"
+expect_result "status" $'0\n' status
+expect_result "installed" $'6.9.6.131326\n' kirra
+
+case_ "a working directory too long to read stops before installing"
+new_results
+sandboxed --cwd /tmp/work -- bash -c '
+    deep=/tmp/work
+    while [ ${#deep} -lt 1100 ]; do deep=$deep/a-long-directory-name-$RANDOM; done
+    mkdir -p "$deep" && cd "$deep" && cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1; echo $? >"$OUT/status"
+    dpkg-query -W morrowlin-tesserak >"$OUT/installed" 2>/dev/null
+    true'
+expect_result "output" "${EXTRACTING}"$'\nCannot read the current directory (Numerical result out of range); nothing installed.\n' stdout
+expect_result "status (ERANGE)" $'34\n' status
+expect_result "nothing installed" "" installed
+
 case_ "any argument means text mode, even with DISPLAY set"
 new_results
 sandboxed --cwd /tmp/work -- bash -c '

@@ -26,7 +26,9 @@ if [ "${1:-}" != "--inside" ]; then
         echo "sandbox.sh: must run as root" >&2
         exit 2
     fi
-    exec unshare --mount --propagation private -- "$0" --inside "$@"
+    # A network namespace of its own too: X servers and other abstract sockets
+    # of the host stay out of reach, and the sandbox's own stay in.
+    exec unshare --mount --net --propagation private -- "$0" --inside "$@"
 fi
 shift
 
@@ -75,8 +77,14 @@ bind_into_root() { # HOST_DIR [ro]
         mount -o remount,bind,ro "$root$1"
     fi
 }
-for dir in ${ro_dirs[@]+"${ro_dirs[@]}"}; do bind_into_root "$dir" ro; done
-for dir in ${rw_dirs[@]+"${rw_dirs[@]}"}; do bind_into_root "$dir"; done
+# Parents before children, so that a directory bound inside another one stays visible.
+{
+    for dir in ${ro_dirs[@]+"${ro_dirs[@]}"}; do printf '%s\tro\n' "$dir"; done
+    for dir in ${rw_dirs[@]+"${rw_dirs[@]}"}; do printf '%s\trw\n' "$dir"; done
+} | awk -F '\t' '{ print length($1) "\t" $0 }' | sort -n | cut -f 2- >"$state/binds"
+while IFS=$'\t' read -r dir mode; do
+    bind_into_root "$dir" "$mode"
+done <"$state/binds"
 
 # Tests that change system paths refuse to run without this mark.
 touch "$root/.installer-sandbox"

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,4 +126,71 @@ TEST(PayloadWrite, OpenFailuresCarryTheOpensErrno)
     EXPECT_EQ(write_native(dir.file("no/such/dir"), Destination::OwnFile).error, ENOENT);
     mkdir("dir", 0755);
     EXPECT_EQ(write_native(dir.file("dir"), Destination::OwnFile).error, EISDIR);
+}
+
+namespace {
+
+/// Limits the size of files this process may write, for one scope.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        previousHandler_ = signal(SIGXFSZ, SIG_IGN); // report EFBIG instead of ending the process
+        const rlimit limit{bytes, previous_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+std::array<unsigned char, 4> size_word(uint32_t size)
+{
+    return {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)};
+}
+
+} // namespace
+
+TEST(PayloadWrite, AWriteThatComesUpShortIsReportedAndTheFileStays)
+{
+    TempDir dir;
+    const std::string large(1 << 20, 'p');
+    const auto largeSize = size_word(uint32_t(large.size()));
+    const auto *largeData = reinterpret_cast<const unsigned char *>(large.data());
+    PayloadWriteResult result{};
+    {
+        FileSizeLimit limit(64 * 1024);
+        result = write_payload(largeData, largeSize.data(), dir.file("large").c_str(), Destination::FreshFile);
+    }
+    EXPECT_EQ(result.kind, PayloadWriteResult::ShortWrite);
+    EXPECT_EQ(result.error, EFBIG);
+    EXPECT_EQ(read_file("large").size(), 64u * 1024);
+
+    // Small enough to sit in stdio's buffer: only the flush finds out.
+    {
+        FileSizeLimit limit(10);
+        result = write_native(dir.file("small"), Destination::FreshFile);
+    }
+    EXPECT_EQ(result.kind, PayloadWriteResult::ShortWrite);
+    EXPECT_EQ(result.error, EFBIG);
+}
+
+TEST(PayloadWrite, ASizeWordBeyondTheSignedRangeIsRefused)
+{
+    TempDir dir;
+    const auto negative = size_word(0x80000000u);
+    const PayloadWriteResult result
+        = write_payload(tqnativeinstaller, negative.data(), dir.file("target").c_str(), Destination::FreshFile);
+    EXPECT_EQ(result.kind, PayloadWriteResult::ShortWrite);
+    EXPECT_EQ(result.error, EINVAL);
 }
