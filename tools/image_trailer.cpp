@@ -1,13 +1,13 @@
 // image-trailer: appends or verifies the 80-byte integrity trailer of an installer image.
 // The digest is HMAC-SHA1 over every byte before the trailer, as 40 lowercase hex digits.
 
+#include "file_io.h"
+
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,18 +27,9 @@ const char kUsage[] = "usage: image-trailer sign KEY_FILE INPUT OUTPUT\n"
                       "\n"
                       "KEY_FILE holds the HMAC key; one trailing line break is not part of the key.\n";
 
-bool read_file(const char *path, std::string &contents)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 bool read_key(const char *path, std::string &key)
 {
-    if (!read_file(path, key))
+    if (!read_whole_file(path, key))
         return false;
     if (!key.empty() && key.back() == '\n')
         key.pop_back();
@@ -68,7 +59,7 @@ int sign(const char *keyFile, const char *input, const char *output)
         fprintf(stderr, "image-trailer: cannot read a key from %s\n", keyFile);
         return 2;
     }
-    if (!read_file(input, image)) {
+    if (!read_whole_file(input, image)) {
         fprintf(stderr, "image-trailer: cannot read %s\n", input);
         return 2;
     }
@@ -77,20 +68,8 @@ int sign(const char *keyFile, const char *input, const char *output)
         fprintf(stderr, "image-trailer: HMAC-SHA1 failed\n");
         return 2;
     }
-    // Written beside the output and renamed, so a failed run leaves no half image behind.
-    const std::string temporary = std::string(output) + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << image << kBegin << digest << kEnd;
-        if (!out.flush()) {
-            fprintf(stderr, "image-trailer: cannot write %s\n", temporary.c_str());
-            std::remove(temporary.c_str());
-            return 2;
-        }
-    }
-    if (std::rename(temporary.c_str(), output) != 0) {
-        fprintf(stderr, "image-trailer: cannot create %s\n", output);
-        std::remove(temporary.c_str());
+    if (!replace_file(output, image + kBegin + digest + kEnd, 0755)) {
+        fprintf(stderr, "image-trailer: cannot write %s\n", output);
         return 2;
     }
     return 0;
@@ -103,7 +82,7 @@ int verify(const char *keyFile, const char *imagePath)
         fprintf(stderr, "image-trailer: cannot read a key from %s\n", keyFile);
         return 2;
     }
-    if (!read_file(imagePath, image)) {
+    if (!read_whole_file(imagePath, image)) {
         fprintf(stderr, "image-trailer: cannot read %s\n", imagePath);
         return 2;
     }

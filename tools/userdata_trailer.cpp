@@ -2,14 +2,13 @@
 // user-data trailer, which the wizard's "extract" command writes back out, and
 // dumps the trailer of a file for debugging.
 
+#include "file_io.h"
 #include "userdata.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace {
@@ -23,15 +22,6 @@ const char kUsage[] = "usage: userdata-trailer brand EXECUTABLE CONFIG_FILE OUTP
                       "       trailer (section 0: element 0 empty, element 1 the file's bytes), keeping the\n"
                       "       executable's mode; \"OUTPUT extract FILE\" writes the configuration back out\n"
                       "dump   prints the sections, elements and lengths of the trailer at the end of FILE\n";
-
-bool read_file(const char *path, std::string &contents)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
 
 void put_u16(std::string &out, uint16_t value)
 {
@@ -101,11 +91,11 @@ std::string printable(const std::string &bytes, size_t limit)
 int brand(const char *executable, const char *configFile, const char *output)
 {
     std::string program, configuration;
-    if (!read_file(executable, program)) {
+    if (!read_whole_file(executable, program)) {
         fprintf(stderr, "userdata-trailer: cannot read %s\n", executable);
         return 2;
     }
-    if (!read_file(configFile, configuration)) {
+    if (!read_whole_file(configFile, configuration)) {
         fprintf(stderr, "userdata-trailer: cannot read %s\n", configFile);
         return 2;
     }
@@ -123,19 +113,8 @@ int brand(const char *executable, const char *configFile, const char *output)
 
     struct stat st {};
     const mode_t mode = stat(executable, &st) == 0 ? (st.st_mode & 0777) : 0755;
-    const std::string temporary = std::string(output) + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << program << encode_configuration(configuration);
-        if (!out.flush()) {
-            fprintf(stderr, "userdata-trailer: cannot write %s\n", temporary.c_str());
-            std::remove(temporary.c_str());
-            return 2;
-        }
-    }
-    if (chmod(temporary.c_str(), mode) != 0 || std::rename(temporary.c_str(), output) != 0) {
-        fprintf(stderr, "userdata-trailer: cannot create %s\n", output);
-        std::remove(temporary.c_str());
+    if (!replace_file(output, program + encode_configuration(configuration), mode)) {
+        fprintf(stderr, "userdata-trailer: cannot write %s\n", output);
         return 2;
     }
     return 0;
@@ -144,7 +123,7 @@ int brand(const char *executable, const char *configFile, const char *output)
 int dump(const char *path)
 {
     std::string contents;
-    if (!read_file(path, contents)) {
+    if (!read_whole_file(path, contents)) {
         fprintf(stderr, "userdata-trailer: cannot read %s\n", path);
         return 2;
     }
