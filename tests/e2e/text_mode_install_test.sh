@@ -36,6 +36,26 @@ expect_result "configuration in the package's etc directory" $'copied\n' etc
 expect_result "staged configuration stays, owner-only" $'regular file 600\n' staged
 expect_result "package file removed after success" $'.agent.conf\n' cwd
 
+case_ "the installed package removes and purges cleanly"
+new_results
+sandboxed --cwd /tmp/work -- bash -c '
+    cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >/dev/null 2>&1
+    morrowlin-tesserak && cat /var/log/morrowlin-tesserak/agent-starts.log >"$OUT/agent_log"
+    dpkg --remove morrowlin-tesserak >/dev/null 2>&1; echo $? >"$OUT/remove_status"
+    ls /usr/bin/kirra-cli /usr/bin/morrowlin-tesserak >"$OUT/after_remove" 2>/dev/null
+    [ -e /usr/share/morrowlin-tesserak/etc/agent.conf ] && echo kept >"$OUT/config_after_remove"
+    dpkg --purge morrowlin-tesserak >/dev/null 2>&1; echo $? >"$OUT/purge_status"
+    ls -d /usr/share/morrowlin-tesserak /var/log/morrowlin-tesserak >"$OUT/after_purge" 2>/dev/null
+    true'
+read_result agent_log agent_log
+expect_contains "the agent records its start and its configuration" "$agent_log" " config=/usr/share/morrowlin-tesserak/etc/agent.conf sha256="
+expect_result "remove succeeds" $'0\n' remove_status
+expect_result "programs and the kirra-cli link are gone" "" after_remove
+expect_result "the configuration stays until purge" $'kept\n' config_after_remove
+expect_result "purge succeeds" $'0\n' purge_status
+expect_result "nothing of the agent is left" "" after_purge
+
 case_ "stops without .agent.conf, even with an old staged one"
 new_results
 CONF=no install_in_sandbox --setup 'echo old >/tmp/agent.conf'
