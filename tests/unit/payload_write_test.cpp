@@ -169,7 +169,7 @@ TEST(PayloadWrite, AWriteThatComesUpShortIsReportedAndTheFileStays)
     const auto *largeData = reinterpret_cast<const unsigned char *>(large.data());
     PayloadWriteResult result{};
     {
-        FileSizeLimit limit(64 * 1024);
+        FileSizeLimit limit(rlim_t(64) * 1024);
         result = write_payload(largeData, largeSize.data(), dir.file("large").c_str(), Destination::FreshFile);
     }
     EXPECT_EQ(result.kind, PayloadWriteResult::ShortWrite);
