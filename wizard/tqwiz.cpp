@@ -27,6 +27,7 @@ const QString szVersion = QStringLiteral("6.9.6.131326"); // NOLINT(cert-err58-c
 namespace {
 
 const char kPackagePath[] = "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb";
+// The configuration in the current directory, which the wizard inherits from the launcher.
 const char kConfigPath[] = "./.agent.conf";
 const char kStagedConfigPath[] = "/tmp/agent.conf";
 const char kPkexecPath[] = "/usr/bin/pkexec";
@@ -289,7 +290,7 @@ InstallPage::InstallPage(QWidget *parent)
 
 void InstallPage::initializePage()
 {
-    const QString configPath = QStringLiteral(".") + QStringLiteral("/.agent.conf");
+    const QString configPath = QString::fromLatin1(kConfigPath);
     if (!QFile::exists(configPath)) {
         QMessageBox::critical(this, kAbortedTitle,
                               "File not found.Failed locating required configuration file: .agent.conf.",
@@ -301,7 +302,7 @@ void InstallPage::initializePage()
     if (!stageConfiguration(configPath, QString::fromLatin1(kStagedConfigPath))) {
         QMessageBox::critical(this, kAbortedTitle,
                               QStringLiteral("The configuration %1 could not be staged to %2.")
-                                  .arg(QString::fromLatin1(kConfigPath), QString::fromLatin1(kStagedConfigPath)),
+                                  .arg(configPath, QString::fromLatin1(kStagedConfigPath)),
                               QMessageBox::Ok);
         exit(0);
     }
