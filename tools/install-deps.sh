@@ -4,12 +4,12 @@
 set -eu
 
 packages="
-    build-essential cmake pkg-config dpkg-dev
+    build-essential cmake git
     libssl-dev libgtest-dev
-    qtbase5-dev qtbase5-dev-tools
-    xvfb xdotool x11-apps imagemagick
-    hyperfine time libx11-dev gcovr
-    clang libclang-rt-14-dev
+    qtbase5-dev qtbase5-dev-tools fonts-dejavu-core
+    xvfb xdotool imagemagick procps
+    clang libclang-rt-14-dev clang-format clang-tidy cppcheck gcovr
+    hyperfine time libx11-dev
     util-linux passwd coreutils libtdb1
 "
 
