@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h> // environ
 
 int run_program(const char *const argv[], bool searchPath)
 {

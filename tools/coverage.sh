@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 top=$PWD
-cmake -S . -B build-coverage -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_COVERAGE=ON -DINSTALLER_FUZZ=OFF >/dev/null
+cmake -S . -B build-coverage -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_COVERAGE=ON -DINSTALLER_FUZZ=OFF -DINSTALLER_PORTABLE=OFF >/dev/null
 cmake --build build-coverage --parallel "$(nproc)" >/dev/null
 find build-coverage -name '*.gcda' -delete
 (cd build-coverage && ctest -E reproducible_build --output-on-failure >/dev/null) || {

@@ -15,7 +15,7 @@ tools/lint.sh
 
 (cd build && ctest --output-on-failure --timeout 900)
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_SANITIZE=ON -DINSTALLER_FUZZ=OFF >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_SANITIZE=ON -DINSTALLER_FUZZ=OFF -DINSTALLER_PORTABLE=OFF >/dev/null
 cmake --build build-sanitize --parallel "$(nproc)"
 # Qt and the libraries under it keep some allocations until the process ends.
 LSAN_OPTIONS="suppressions=$top/tests/sanitizer/lsan.supp:print_suppressions=0"

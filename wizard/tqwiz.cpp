@@ -301,8 +301,10 @@ void InstallPage::initializePage()
     }
     if (!stageConfiguration(configPath, QString::fromLatin1(kStagedConfigPath))) {
         QMessageBox::critical(this, kAbortedTitle,
-                              QStringLiteral("The configuration %1 could not be staged to %2.")
-                                  .arg(configPath, QString::fromLatin1(kStagedConfigPath)),
+                              // Concatenated: the several-argument arg() needs Qt 5.14.
+                              QStringLiteral("The configuration ") + configPath
+                                  + QStringLiteral(" could not be staged to ") + QString::fromLatin1(kStagedConfigPath)
+                                  + QStringLiteral("."),
                               QMessageBox::Ok);
         exit(0);
     }

@@ -1,7 +1,8 @@
 #!/bin/bash
-# Runs a command in a throwaway copy of this machine: a private mount namespace
-# with a copy-on-write overlay of / and a private /tmp. Whatever the command
-# installs, removes or writes is gone when it ends; the host is never changed.
+# Runs a command in a throwaway copy of this machine (or of another system's
+# root directory): a private mount namespace with a copy-on-write overlay of /
+# and a private /tmp. Whatever the command installs, removes or writes is gone
+# when it ends; the host is never changed.
 #
 # usage: sandbox.sh [options] [--] COMMAND [ARG...]
 #   --tmp-size SIZE   limit the private /tmp (tmpfs size, e.g. 64k, 10m)
@@ -12,10 +13,12 @@
 #   --ro DIR          show host DIR at the same path, read-only
 #   --bind DIR        show host DIR at the same path, writable (to collect results)
 #   --setup SCRIPT    run the shell SCRIPT as root inside before COMMAND
+#   --root DIR        the copy is of DIR, another system's root (for example
+#                     one made by tools/debian-root.sh), instead of /
 # Must run as root; needs unshare, chroot and overlayfs.
 set -euo pipefail
 
-usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; }
 
 if [ "${1:-}" != "--inside" ]; then
     if [ "${1:-}" = "--help" ] || [ $# -eq 0 ]; then
@@ -40,6 +43,7 @@ removes=()
 ro_dirs=()
 rw_dirs=()
 setup=""
+lower=/
 while [ $# -gt 0 ]; do
     case "$1" in
     --tmp-size) tmp_size=$2; shift 2 ;;
@@ -50,6 +54,7 @@ while [ $# -gt 0 ]; do
     --ro) ro_dirs+=("$(realpath "$2")"); shift 2 ;;
     --bind) rw_dirs+=("$(realpath "$2")"); shift 2 ;;
     --setup) setup=$2; shift 2 ;;
+    --root) lower=$(realpath "$2"); shift 2 ;;
     --) shift; break ;;
     -*) echo "sandbox.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -58,11 +63,11 @@ done
 [ $# -gt 0 ] || { echo "sandbox.sh: no command given" >&2; exit 2; }
 
 # The overlay's layers live on a tmpfs of this namespace only; the lower layer
-# is the host's / (submounts excluded), never written.
+# is the host's / (submounts excluded) or the given root, never written.
 state=/mnt
 mount -t tmpfs sandbox-state "$state"
 mkdir "$state/upper" "$state/work" "$state/root"
-mount -t overlay sandbox-root -o "lowerdir=/,upperdir=$state/upper,workdir=$state/work" "$state/root"
+mount -t overlay sandbox-root -o "lowerdir=$lower,upperdir=$state/upper,workdir=$state/work" "$state/root"
 root="$state/root"
 
 for dir in dev proc sys run; do
