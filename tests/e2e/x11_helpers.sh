@@ -1,8 +1,10 @@
 # Sourced inside the sandbox by the real-window tests: an X server of the
 # sandbox's own and xdotool helpers that act as a person would.
 
+# With XVFB_FBDIR set, the screen is also kept as an XWD file in that directory,
+# for pictures where no screenshot tool is installed.
 start_x() {
-    Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb :7 -screen 0 1024x768x24 -nolisten tcp ${XVFB_FBDIR:+-fbdir "$XVFB_FBDIR"} >/dev/null 2>&1 &
     XVFB_PID=$!
     for _ in $(seq 100); do [ -e /tmp/.X11-unix/X7 ] && break; sleep 0.1; done
     export DISPLAY=:7
