@@ -12,7 +12,7 @@ mkdir -p "$work"
 cd "$work"
 NATIVE_SIZE=18286626
 LARGE_SIZE=$((512 * 1024 * 1024))
-WIZARD="$top/build/wizard/tqwiz"
+WIZARD="$top/build/portable/wizard/tqwiz" # the one the image ships
 
 # --- images around random payloads, built from the launcher's own sources ---
 build_image() { # NAME PAYLOAD

@@ -7,7 +7,8 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-outputs="package/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb wizard/tqwiz morrowlin-tesserak-installer.run"
+outputs="package/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb wizard/tqwiz portable/wizard/tqwiz
+         portable/launcher/tqlauncher morrowlin-tesserak-installer.run"
 
 build_copy() { # SOURCE_COPY BUILD_DIR
     mkdir -p "$1"
