@@ -2,6 +2,7 @@
 # Builds the native package from its source tree with fixed modes and times,
 # so that the same sources always give the same bytes.
 # usage: build-package.sh SOURCE_ROOT STAGING_DIR OUTPUT_DEB
+# The changelog and the manual page beside SOURCE_ROOT go in compressed.
 set -eu
 
 src=$1
@@ -16,6 +17,13 @@ mkdir -p "$stage"
 cp -R "$src"/. "$stage"/
 # git does not keep empty directories; the agent's configuration lives here.
 mkdir -p "$stage/usr/share/morrowlin-tesserak/etc"
+# Compressed without name or time stamp: the same bytes every time.
+mkdir -p "$stage/usr/share/man/man1"
+gzip -9n <"$src/../changelog.Debian" >"$stage/usr/share/doc/morrowlin-tesserak/changelog.Debian.gz"
+gzip -9n <"$src/../morrowlin-tesserak.1" >"$stage/usr/share/man/man1/morrowlin-tesserak.1.gz"
+# dpkg --verify checks the installed files against these.
+(cd "$stage" && find . -path ./DEBIAN -prune -o -type f -print | sed 's|^\./||' | LC_ALL=C sort |
+    xargs md5sum >DEBIAN/md5sums)
 
 find "$stage" -type d -exec chmod 0755 {} +
 find "$stage" -type f -exec chmod 0644 {} +

@@ -11,7 +11,7 @@ packages="
     clang libclang-rt-14-dev clang-format clang-tidy cppcheck gcovr
     hyperfine time libx11-dev
     util-linux passwd coreutils libtdb1
-    debootstrap debian-archive-keyring binutils
+    debootstrap debian-archive-keyring binutils lintian
 "
 
 missing=""
