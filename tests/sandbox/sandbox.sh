@@ -90,6 +90,23 @@ bind_into_root() { # HOST_DIR [ro]
 while IFS=$'\t' read -r dir mode; do
     bind_into_root "$dir" "$mode"
 done <"$state/binds"
+# A directory shown inside must be reachable for --user too, wherever it lies
+# on the host (a checkout in /root, say): its parents get search permission
+# for all, in the overlay only; a parent shown from the host stays as it is.
+shown_from_host() { # DIR
+    local bound
+    while IFS=$'\t' read -r bound _; do
+        case "$1/" in "$bound"/*) return 0 ;; esac
+    done <"$state/binds"
+    return 1
+}
+while IFS=$'\t' read -r dir _; do
+    parent=$(dirname "$dir")
+    while [ "$parent" != / ]; do
+        shown_from_host "$parent" || chmod a+x "$root$parent"
+        parent=$(dirname "$parent")
+    done
+done <"$state/binds"
 
 # Tests that change system paths refuse to run without this mark.
 touch "$root/.installer-sandbox"
