@@ -1,8 +1,10 @@
-#include "tqwiz_t.h"
+#include "config_staging.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,6 +35,25 @@ int copy_all(int in, int out)
 }
 
 } // namespace
+
+ConfigFile open_configuration(const char *path)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; a regular file reads as usual.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {-1, ConfigRefusal::CannotOpen, errno};
+    struct stat st {};
+    ConfigRefusal refusal = ConfigRefusal::None;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        refusal = ConfigRefusal::NotRegularFile;
+    else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        refusal = ConfigRefusal::WritableByOthers;
+    if (refusal != ConfigRefusal::None) {
+        close(fd);
+        return {-1, refusal, 0};
+    }
+    return {fd, ConfigRefusal::None, 0};
+}
 
 int stage_configuration(int sourceFd, const char *stagedPath)
 {

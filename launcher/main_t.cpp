@@ -2,6 +2,8 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything is opened: a closed standard output must not become the package file.
+    ensure_standard_descriptors();
     const bool x11 = isX11Mode();
     if (argc > 1)
         return cli_execute(argc, argv);

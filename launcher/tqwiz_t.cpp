@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,11 +15,12 @@ namespace {
 constexpr const char *kExtractingLine = "\n Extracting native installer to '%s'\n";
 constexpr const char *kExtractionErrorLine = "\n ERROR : file extraction to %s :%d\n";
 
-/// Fills the extraction target, cutting a long name to what the buffer holds.
-void set_target(char (&target)[kNameBufferSize], const char *name)
+/// Fills the extraction target, cutting a long name to what the buffer holds; true when cut.
+bool set_target(char (&target)[kNameBufferSize], const char *name)
 {
     strncpy(target, name, kNameBufferSize - 1);
     target[kNameBufferSize - 1] = '\0';
+    return strlen(name) > size_t(kNameBufferSize - 1);
 }
 
 void print_usage(const char *programName)
@@ -34,6 +34,12 @@ void print_usage(const char *programName)
 /// Removes whatever is at target and writes the native package there; 0 or errno.
 int extract_native_package(const char *target)
 {
+    // Only a file or a link is ours to replace: never a device, a FIFO or a socket.
+    struct stat st {};
+    if (lstat(target, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        printf(kExtractionErrorLine, target, EEXIST);
+        return EEXIST;
+    }
     if (unlink(target) != 0 && errno != ENOENT) {
         const int error = errno;
         printf(kExtractionErrorLine, target, error);
@@ -66,9 +72,21 @@ int extract_for_wizard(const unsigned char *data, const unsigned char *sizeWord,
     return 0;
 }
 
-struct FileCloser {
-    void operator()(FILE *file) const { fclose(file); }
-};
+/// The closing report of an installation: the status lines, or the success line and the
+/// removal of the files that are no longer needed.
+void report_outcome(int status, const char *application, const char *removeFirst, const char *removeSecond)
+{
+    if (status != 0) {
+        printf("\nError Code:%d", status);
+        printf("\nApplication:%s", application);
+    } else {
+        printf("\nInstallation Finished");
+        unlink(removeFirst);
+        if (removeSecond)
+            unlink(removeSecond);
+    }
+    puts("\n\n");
+}
 
 } // namespace
 
@@ -81,6 +99,7 @@ int cli_execute(int argc, char **argv)
 {
     char target[kNameBufferSize] = {};
     bool extractOnly = false;
+    bool targetCut = false;
 
     if (argc <= 0) {
         // No argument vector at all: nothing to scan, install the package under its own name.
@@ -91,10 +110,10 @@ int cli_execute(int argc, char **argv)
             if (strcmp(argv[i], "extract") != 0)
                 continue;
             if (i + 1 < argc) {
-                set_target(target, argv[i + 1]);
+                targetCut = set_target(target, argv[i + 1]);
                 printf(kExtractingLine, target);
             } else {
-                set_target(target, kPackageFileName);
+                targetCut = set_target(target, kPackageFileName);
                 printf("\n WARNING: no filename specified to be extracted, usign %s\n", target);
             }
             extractOnly = true;
@@ -114,6 +133,11 @@ int cli_execute(int argc, char **argv)
         }
     }
 
+    // A cut name may well name another, existing file: nothing is removed or written.
+    if (targetCut) {
+        printf(kExtractionErrorLine, target, ENAMETOOLONG);
+        return ENAMETOOLONG;
+    }
     if (const int error = extract_native_package(target))
         return error;
     if (extractOnly)
@@ -154,28 +178,37 @@ int cli_install(char *path)
     }
     const std::string configPath = std::string(workingDir) + kConfigName;
 
-    const std::unique_ptr<FILE, FileCloser> probe(fopen(configPath.c_str(), "r"));
-    if (!probe) {
+    const ConfigFile probe = open_configuration(configPath.c_str());
+    switch (probe.refusal) {
+    case ConfigRefusal::None:
+        break;
+    case ConfigRefusal::CannotOpen:
         printf("Installation Aborted...Config fiel .agent.conf not found");
+        return kConfigMissingStatus;
+    case ConfigRefusal::NotRegularFile:
+        printf("\nInstallation Aborted...Config file .agent.conf is not a regular file; nothing installed.\n");
+        return kConfigMissingStatus;
+    case ConfigRefusal::WritableByOthers:
+        printf("\nInstallation Aborted...Config file .agent.conf may be written by others than its owner; nothing "
+               "installed.\n");
         return kConfigMissingStatus;
     }
     // Staged from the very file the probe opened, so it cannot be swapped in between.
-    if (const int error = stage_configuration(fileno(probe.get()), kStagedConfigPath)) {
+    const int error = stage_configuration(probe.fd, kStagedConfigPath);
+    close(probe.fd);
+    if (error != 0) {
         printf("\nInstallation Aborted...Config file could not be staged to %s: %s\n", kStagedConfigPath,
                strerror(error));
         return error;
     }
 
-    const int status = run_program(args, searchPath);
-    if (status != 0) {
-        printf("\nError Code:%d", status);
-        printf("\nApplication:%s", command);
-    } else {
-        printf("\nInstallation Finished");
-        unlink(path);
-    }
-    puts("\n\n");
-    return exit_status_of(status);
+    const ChildResult run = run_program(args, searchPath, ChildIo::Shielded);
+    report_outcome(run.status, command, path, nullptr);
+    const int status = exit_status_of(run.status);
+    // Interrupted but installed: the interruption still shows in the exit status.
+    if (status == 0 && run.signalNumber != 0)
+        return 128 + run.signalNumber;
+    return status;
 }
 
 int cli_start_ui()
@@ -193,15 +226,16 @@ int cli_start_ui()
 
     // Run directly with our own stdio: the wizard never writes into a pipe nobody reads.
     const char *const args[] = {kWizardPath, nullptr};
-    const int status = run_program(args, false);
-    if (status != 0) {
-        printf("\nError Code:%d", status);
+    const ChildResult run = run_program(args, false, ChildIo::Shared);
+    if (run.status == -1 && run.startError != 0) {
+        printf("\nError Code:%d", run.status);
         printf("\nApplication:%s", kWizardPath);
-    } else {
-        printf("\nInstallation Finished");
-        unlink(kWizardPath);
-        unlink(kPackagePath);
+        // Said once more in words: the raw -1 alone does not tell a user what to do.
+        printf("\nThe setup wizard could not be started: %s%s", strerror(run.startError),
+               run.startError == EACCES ? " (/tmp may be mounted noexec)" : "");
+        puts("\n\n");
+        return exit_status_of(run.status);
     }
-    puts("\n\n");
-    return exit_status_of(status);
+    report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
+    return exit_status_of(run.status);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config_staging.h"
+
 #include <cstdint>
 #include <sys/types.h>
 
@@ -15,7 +17,7 @@ constexpr const char *kStagedConfigPath = "/tmp/agent.conf";
 constexpr int kNameBufferSize = 1024;
 constexpr int kWorkingDirSize = 1000;
 constexpr mode_t kWizardMode = 0701;
-// Exit status of a text-mode installation stopped for want of .agent.conf.
+// Exit status of a text-mode installation stopped for want of a usable .agent.conf.
 constexpr int kConfigMissingStatus = 2;
 // Exit status for a package file that no package manager here handles.
 constexpr int kUnsupportedPackageStatus = 1;
@@ -49,11 +51,23 @@ struct PayloadWriteResult {
 PayloadWriteResult write_payload(const unsigned char *data, const unsigned char *sizeWord, const char *path,
                                  Destination destination);
 
-/// Replaces stagedPath as a whole with an owner-only copy of what is readable from sourceFd; 0 or errno.
-int stage_configuration(int sourceFd, const char *stagedPath);
+enum class ChildIo {
+    Shared,   ///< the child uses our standard input, output and error
+    Shielded, ///< the terminal's signals and a lost output of ours cannot cut the child off half way
+};
 
-/// Runs argv[0] (looked up on PATH when searchPath) without a shell and waits; raw wait status, -1 if not started.
-int run_program(const char *const argv[], bool searchPath);
+struct ChildResult {
+    int status;       ///< raw wait status, -1 when the child never ran
+    int startError;   ///< errno of the failed start, 0 when it ran
+    int signalNumber; ///< a signal that reached us while a shielded child ran, 0 if none
+};
+
+/// Runs argv[0] (looked up on PATH when searchPath) without a shell and waits for it.
+/// The child gets no descriptor of ours beyond standard input, output and error.
+ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io);
+
+/// Puts /dev/null where standard input, output or error is closed, so that no file we open takes their place.
+void ensure_standard_descriptors();
 
 /// Exit status that tells a child's failure: its exit code, 128 + signal, or 255 when it never ran.
 int exit_status_of(int rawStatus);

@@ -43,9 +43,16 @@ expect_result "both files stay" "$(basename "$PKG_PATH")"$'\n'"$(basename "$WIZ_
 case_ "a wizard that cannot be started"
 new_results
 RUN_IMAGE=$UNSTARTABLE_IMAGE handoff
-expect_result "output" "$EXTRACTED_BOTH"$'\nError Code:-1\nApplication:'"$WIZ_PATH"$'\n\n\n' stdout
+expect_result "output, with the reason in words" "$EXTRACTED_BOTH"$'\nError Code:-1\nApplication:'"$WIZ_PATH"$'\nThe setup wizard could not be started: No such file or directory\n\n\n' stdout
 expect_result "status" $'255\n' status
 expect_result "both files stay" "$(basename "$PKG_PATH")"$'\n'"$(basename "$WIZ_PATH")"$'\nwork\n' tmp
+
+case_ "/tmp mounted noexec: the user is told why the wizard cannot start"
+new_results
+handoff --setup 'mount -o remount,noexec /tmp'
+read_result stdout stdout
+expect_contains "the reason" "$stdout" $'\nError Code:-1\nApplication:'"$WIZ_PATH"$'\nThe setup wizard could not be started: Permission denied (/tmp may be mounted noexec)\n\n\n'
+expect_result "status" $'255\n' status
 
 case_ "a link at the package path is not written through"
 new_results

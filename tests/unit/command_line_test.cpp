@@ -6,7 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -142,14 +147,44 @@ TEST(CommandLine, WordsMatchOnlyWhole)
     }
 }
 
-TEST(CommandLine, LongNamesAreCutTo1023Characters)
+TEST(CommandLine, ANameTooLongIsRefusedEvenWhenItsCutNamesAnExistingFile)
 {
     TempDir dir;
-    const std::string longName(1500, 'n');
-    const CliRun run = run_cli({"installer", "extract", longName});
-    const std::string cut(1023, 'n');
+    write_file("victim", "precious");
+    std::string cut;
+    for (int i = 0; i < 508; ++i)
+        cut += "./";
+    cut += "/victim"; // 1023 characters: what the target holds
+    ASSERT_EQ(cut.size(), 1023u);
+    const CliRun run = run_cli({"installer", "extract", cut + "-and-more"});
     EXPECT_EQ(run.result, ENAMETOOLONG);
     EXPECT_EQ(run.output, extracting(cut) + "\n ERROR : file extraction to " + cut + " :36\n");
+    EXPECT_EQ(read_file("victim"), "precious");
+}
+
+TEST(CommandLine, OnlyAFileOrALinkAtTheTargetIsReplaced)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    strcpy(address.sun_path, "socket");
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    std::vector<std::string> targets = {"fifo", "socket"};
+    if (mknod("device", S_IFCHR | 0666, makedev(1, 3)) == 0) // a null device of our own, as root
+        targets.push_back("device");
+    for (const std::string &target : targets) {
+        struct stat before {};
+        ASSERT_EQ(lstat(target.c_str(), &before), 0);
+        const CliRun run = run_cli({"installer", "extract", target});
+        EXPECT_EQ(run.result, EEXIST) << target;
+        EXPECT_EQ(run.output, extracting(target) + "\n ERROR : file extraction to " + target + " :17\n");
+        struct stat after {};
+        ASSERT_EQ(lstat(target.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << target << " stays";
+    }
+    close(sock);
 }
 
 TEST(CommandLine, TargetFailuresReportErrnoAndStop)

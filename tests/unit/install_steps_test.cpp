@@ -15,7 +15,7 @@ namespace {
 int raw_status_of(const char *script)
 {
     const char *const argv[] = {"/bin/sh", "-c", script, nullptr};
-    return run_program(argv, false);
+    return run_program(argv, false, ChildIo::Shared).status;
 }
 
 int stage_from(const std::string &source, const std::string &staged)
@@ -41,9 +41,11 @@ TEST(ExitStatus, TellsHowAChildFailed)
 TEST(RunProgram, AProgramThatCannotStartIsMinusOne)
 {
     const char *const missing[] = {"/nonexistent/dpkg", nullptr};
-    EXPECT_EQ(run_program(missing, false), -1);
+    const ChildResult result = run_program(missing, false, ChildIo::Shared);
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.startError, ENOENT); // the reason, for the user
     const char *const notOnPath[] = {"no-such-program-anywhere", nullptr};
-    EXPECT_EQ(run_program(notOnPath, true), -1);
+    EXPECT_EQ(run_program(notOnPath, true, ChildIo::Shielded).status, -1);
 }
 
 TEST(RunProgram, ArgumentsReachTheChildUntouchedByAnyShell)
@@ -51,7 +53,7 @@ TEST(RunProgram, ArgumentsReachTheChildUntouchedByAnyShell)
     TempDir dir;
     const std::string hostile = dir.file("a b;$(touch pwned)`touch pwned2`'\"\n");
     const char *const argv[] = {"touch", hostile.c_str(), nullptr};
-    EXPECT_EQ(run_program(argv, true), 0);
+    EXPECT_EQ(run_program(argv, true, ChildIo::Shared).status, 0);
     EXPECT_EQ(access(hostile.c_str(), F_OK), 0);
     EXPECT_NE(access("pwned", F_OK), 0);
     EXPECT_NE(access("pwned2", F_OK), 0);
