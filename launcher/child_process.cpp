@@ -33,7 +33,7 @@ void close_other_descriptors(int keep)
     if (DIR *dir = opendir("/proc/self/fd")) {
         const int own = dirfd(dir);
         while (const dirent *entry = readdir(dir)) {
-            const int fd = atoi(entry->d_name);
+            const int fd = int(strtol(entry->d_name, nullptr, 10)); // "." and ".." give 0: kept
             if (fd > 2 && fd != keep && fd != own)
                 close(fd);
         }
@@ -154,8 +154,7 @@ int relay_until_exit(pid_t pid, int output, int errors, bool &noted)
         if (stream.from < 0)
             continue;
         fcntl(stream.from, F_SETFL, O_NONBLOCK);
-        while (pass_on(stream)) {
-        }
+        while (pass_on(stream)) {}
         close(stream.from);
     }
     return status;
@@ -225,9 +224,9 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io)
     const int error = start_error(report[0]);
     close(report[0]);
 
-    bool noted = false;
     int status = 0;
     if (shielded) {
+        bool noted = false;
         status = relay_until_exit(pid, output[0], errors[0], noted);
     } else {
         while (waitpid(pid, &status, 0) < 0) {

@@ -2,16 +2,18 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSaveFile>
 #include <QTranslator>
 
 namespace {
 
 /// Writes the configuration carried at the end of this executable's own file to outputName.
+/// The old file stays untouched unless the new one was written whole.
 int extractConfiguration(const QString &outputName)
 {
-    QFile output(outputName);
     std::string configuration;
     int32_t dataLength = 0;
     QStringList messages;
@@ -20,10 +22,21 @@ int extractConfiguration(const QString &outputName)
     const QByteArray self = QCoreApplication::applicationFilePath().toUtf8();
     if (!ParseData(self.constData(), configuration, dataLength, messages))
         return -1;
-    output.open(QIODevice::WriteOnly);
-    output.write(configuration.data(), qint64(configuration.size()));
-    output.close();
-    return output.error();
+    // Written beside the target and renamed over it, which must not happen to a device or FIFO.
+    const QFileInfo existing(outputName);
+    if (existing.exists() && !existing.isFile())
+        return QFileDevice::OpenError;
+    QSaveFile output(outputName);
+    if (!output.open(QIODevice::WriteOnly))
+        return output.error();
+    // A full disk shows as a short count, with no error set.
+    if (output.write(configuration.data(), qint64(configuration.size())) != qint64(configuration.size())) {
+        output.cancelWriting();
+        return output.error() != QFileDevice::NoError ? output.error() : QFileDevice::WriteError;
+    }
+    if (!output.commit())
+        return output.error() != QFileDevice::NoError ? output.error() : QFileDevice::WriteError;
+    return 0;
 }
 
 } // namespace
@@ -44,5 +57,6 @@ int main(int argc, char *argv[])
 
     tqwiz wizard;
     wizard.show();
-    return QApplication::exec();
+    const int loopStatus = QApplication::exec();
+    return loopStatus != 0 ? loopStatus : wizard.exitStatus;
 }

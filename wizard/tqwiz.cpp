@@ -1,5 +1,6 @@
 #include "tqwiz.h"
 
+#include "config_staging.h"
 #include "userdata.h"
 
 #include <QAbstractButton>
@@ -15,8 +16,10 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -47,6 +50,8 @@ constexpr int kStartFailedCode = 126;
 constexpr int kCheckSpacerWidth = 400;
 // Wide enough for the welcome title in common fonts; the height follows the watermark.
 constexpr int kMinimumWindowWidth = 640;
+// Enough for any version text; a tool that prints megabytes must not keep the question from showing.
+constexpr int kShownCheckOutput = 2000;
 constexpr char kUserDataIdentifier[] = "USER_DATA";
 constexpr uint16_t kConfigSection = 0;
 constexpr uint16_t kConfigMarkerElement = 0;
@@ -62,19 +67,31 @@ QString textUpToNul(const QByteArray &bytes)
     return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
 }
 
-/// Replaces the staged configuration with an owner-only copy; false when that cannot be done safely.
-bool stageConfiguration(const QString &source, const QString &staged)
+/// Replaces the staged configuration with an owner-only copy of source, refusing what the
+/// launcher refuses too; empty, or why it could not be done.
+QString stageConfiguration(const QString &source, const QString &staged)
 {
-    // Removed first: QFile::copy writes a new file and renames it, so a link or
-    // another user's file planted here is never written through.
-    if (QFile::exists(staged) || QFileInfo(staged).isSymLink())
-        QFile::remove(staged);
-    if (!QFile::copy(source, staged))
-        return false;
-    const QFileInfo copy(staged);
-    if (copy.isSymLink() || !copy.isFile() || copy.ownerId() != geteuid())
-        return false;
-    return QFile::setPermissions(staged, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const ConfigFile config = open_configuration(QFile::encodeName(source).constData());
+    switch (config.refusal) {
+    case ConfigRefusal::None:
+        break;
+    case ConfigRefusal::CannotOpen:
+        return QString::fromLocal8Bit(strerror(config.error));
+    case ConfigRefusal::NotRegularFile:
+        return QStringLiteral("it is not a regular file");
+    case ConfigRefusal::WritableByOthers:
+        return QStringLiteral("others than its owner may write it");
+    }
+    // Copied from the very file checked, into a new owner-only file renamed into place.
+    const int error = stage_configuration(config.fd, QFile::encodeName(staged).constData());
+    close(config.fd);
+    return error == 0 ? QString() : QString::fromLocal8Bit(strerror(error));
+}
+
+/// At most limit characters of text, marked where it was cut.
+QString shortened(const QString &text, int limit)
+{
+    return text.size() <= limit ? text : text.left(limit) + QStringLiteral(" ...");
 }
 
 } // namespace
@@ -113,22 +130,25 @@ bool ParseData(const char *path, std::string &configuration, int32_t &dataLength
     }
     messages << QStringLiteral("\nReading deb file");
 
-    std::vector<unsigned char> buffer(size_t(length) + 1, 0);
-    if (fread(buffer.data(), 1, length, file.get()) != length) {
-        messages << QStringLiteral("\nInvalid value of Deb data length value - %1").arg(length);
+    // Checked before a claimed length of up to 4 GiB is allocated.
+    char identifier[sizeof kUserDataIdentifier - 1] = {};
+    const size_t identifierRead = fread(identifier, 1, std::min<size_t>(sizeof identifier, length), file.get());
+    if (identifierRead != sizeof identifier || memcmp(identifier, kUserDataIdentifier, sizeof identifier) != 0) {
+        messages << QStringLiteral("\nHeader Identified not found in data");
         return false;
     }
-    trailer.append(reinterpret_cast<const char *>(buffer.data()), length);
-    buffer = std::vector<unsigned char>();
-
-    if (trailer.compare(0, sizeof kUserDataIdentifier - 1, kUserDataIdentifier) != 0) {
-        messages << QStringLiteral("\nHeader Identified not found in data");
+    trailer.assign(identifier, sizeof identifier);
+    trailer.resize(length);
+    const size_t rest = length - sizeof identifier;
+    if (fread(&trailer[sizeof identifier], 1, rest, file.get()) != rest) {
+        messages << QStringLiteral("\nInvalid value of Deb data length value - %1").arg(length);
         return false;
     }
     if (!userData.Parse(reinterpret_cast<const unsigned char *>(trailer.data()), length)) {
         messages << QStringLiteral("Failed to parse the data");
         return false;
     }
+    std::string().swap(trailer); // freed: the parsed elements hold what is needed
 
     const auto section = userData.m_sections.find(kConfigSection);
     if (section == userData.m_sections.end()
@@ -139,7 +159,10 @@ bool ParseData(const char *path, std::string &configuration, int32_t &dataLength
     }
     const auto text = section->second.m_elements.find(kConfigTextElement);
     if (text != section->second.m_elements.end()) {
-        configuration.append(text->second.m_data);
+        if (configuration.empty())
+            configuration.swap(text->second.m_data); // no second copy of a large configuration
+        else
+            configuration.append(text->second.m_data);
         dataLength = int32_t(text->second.m_length);
     }
     return true;
@@ -151,6 +174,7 @@ bool ParseData(const char *path, std::string &configuration, int32_t &dataLength
 tqwiz::tqwiz(QWidget *parent)
     : QWizard(parent)
     , installSucceeded(false)
+    , exitStatus(0)
 {
     if (installCheck())
         exit(0);
@@ -209,7 +233,7 @@ bool tqwiz::installCheck()
     output.remove(QString::fromLatin1(kSelfTestLine));
     output.remove(QLatin1Char('\r'));
     output.remove(QLatin1Char('\n'));
-    msgBox.setInformativeText(output);
+    msgBox.setInformativeText(shortened(output, kShownCheckOutput));
     msgBox.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     msgBox.setDefaultButton(QMessageBox::Ok);
     msgBox.setIcon(QMessageBox::Warning);
@@ -273,6 +297,7 @@ InstallPage::InstallPage(QWidget *parent)
     : QWizardPage(parent)
     , worker(nullptr)
     , workerStarted(false)
+    , shownEntries(0)
 {
     setTitle(QStringLiteral("Installing.."));
     setPixmap(QWizard::WatermarkPixmap, QPixmap(kWatermark));
@@ -297,16 +322,17 @@ void InstallPage::initializePage()
                               QMessageBox::Ok);
         QMessageBox::critical(this, kAbortedTitle, QStringLiteral("config_file_path=%1").arg(configPath),
                               QMessageBox::Ok);
-        exit(0);
+        exit(tqwiz::Status_ConfigUnusable);
     }
-    if (!stageConfiguration(configPath, QString::fromLatin1(kStagedConfigPath))) {
+    const QString problem = stageConfiguration(configPath, QString::fromLatin1(kStagedConfigPath));
+    if (!problem.isEmpty()) {
         QMessageBox::critical(this, kAbortedTitle,
                               // Concatenated: the several-argument arg() needs Qt 5.14.
                               QStringLiteral("The configuration ") + configPath
                                   + QStringLiteral(" could not be staged to ") + QString::fromLatin1(kStagedConfigPath)
-                                  + QStringLiteral("."),
+                                  + QStringLiteral(": ") + problem + QStringLiteral("."),
                               QMessageBox::Ok);
-        exit(0);
+        exit(tqwiz::Status_ConfigUnusable);
     }
 
     if (!workerStarted) {
@@ -338,17 +364,26 @@ void InstallPage::showStillRunningNote()
 
 void InstallPage::process_readData(const QStringList &ss)
 {
-    outputView->clear();
-    for (QString entry : ss) {
+    // The worker only ever appends to its list: what is shown already stays, and only the
+    // new entries are added, so the cost grows with the output, not with its square.
+    if (ss.size() < shownEntries) {
+        outputView->clear();
+        shownEntries = 0;
+    }
+    for (int i = shownEntries; i < ss.size(); ++i) {
+        QString entry = ss.at(i);
         entry.remove(QLatin1Char('\n'));
         outputView->append(entry);
     }
+    shownEntries = ss.size();
 }
 
 void InstallPage::process_finished(int retcode, const QStringList &ss)
 {
     label->clear();
     if (retcode != 0) {
+        // The launcher learns of the failure from the wizard's exit status.
+        static_cast<tqwiz *>(wizard())->exitStatus = retcode;
         outputView->insertPlainText(QStringLiteral("Failed with error :") + QString::number(retcode));
         for (const QString &entry : ss)
             outputView->append(entry);

@@ -26,6 +26,8 @@ class tqwiz : public QWizard
 
 public:
     enum { Page_Intro = 0, Page_Install = 2 };
+    /// Exit status for a missing ./.agent.conf or one that cannot be staged.
+    enum { Status_ConfigUnusable = 2 };
 
     explicit tqwiz(QWidget *parent = nullptr);
 
@@ -35,6 +37,8 @@ public:
     bool installCheck();
 
     bool installSucceeded;
+    /// The process's exit status: 0, or the code of a failed installation attempt.
+    int exitStatus;
 
 private slots:
     void showHelp();
@@ -80,6 +84,7 @@ private:
     QTextEdit *outputView;
     InstallWorker *worker;
     bool workerStarted;
+    int shownEntries; ///< entries of the worker's list already in outputView
 };
 
 /// Installs the native package through pkexec on its own thread; reports only through its signals.

@@ -116,7 +116,7 @@ with_x -- '
     installed_status >"$OUT/installed"
     true'
 expect_result "a second box follows the first" $'second\n' second_box
-expect_result "launcher status" $'0\n' status
+expect_result "launcher status: nothing was installed" $'2\n' status
 expect_result "nothing staged" "" staged
 expect_result "nothing installed" "" installed
 
@@ -136,7 +136,10 @@ with_x --fake /usr/bin/dpkg="$SOURCE_DIR/tests/e2e/fakes/dpkg-failing-postinst" 
     [ -e "$LOG" ] && echo started >"$OUT/agent"
     ls -A "$HOME/.local/state" >"$OUT/agent_home" 2>/dev/null
     true'
-expect_result "launcher status (the wizard ended normally)" $'0\n' status
+expect_result "launcher status: the package manager's code, not success" $'1\n' status
+read_result stdout stdout
+expect_contains "the launcher does not report it as finished" "$stdout" $'\nError Code:256\n'
+expect_not_contains "no success line" "$stdout" "Installation Finished"
 expect_result "no agent program started" "" agent
 expect_result "no agent program started for the user" "" agent_home
 

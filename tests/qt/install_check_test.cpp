@@ -59,6 +59,10 @@ private slots:
             << QByteArray("printf '6.9.6.131326\\r\\nEC_generateKey_FIPS_consistancy_test: GOOD Signature "
                           "Verify!\\r\\nagent ready\\r\\n'")
             << reinstall << reinstallText << "6.9.6.131326agent ready";
+        // Decided on all of it, but only the start is shown: the box must not wait for megabytes.
+        QTest::newRow("megabytes of output, our version at the end")
+            << QByteArray("head -c 20000000 /dev/zero | tr '\\0' x; echo 6.9.6.131326") << reinstall << reinstallText
+            << QString(2000, 'x') + " ...";
     }
 
     void asksTheRightQuestion()

@@ -11,6 +11,7 @@
 #include <QTextEdit>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -125,7 +126,8 @@ private slots:
 
     void aSuccessfulInstallationEndsWithFinishOnly()
     {
-        useDpkg("sleep 1; printf 'Unpacking agent\\nSetting up agent\\n'; echo note >&2; exit 0");
+        // Two reads: the second one's paragraph is added to the first one's, not shown again.
+        useDpkg("sleep 1; printf 'Unpacking agent\\n'; sleep 0.5; printf 'Setting up agent\\n'; echo note >&2; exit 0");
         tqwiz window;
         startInstalling(window);
 
@@ -145,7 +147,8 @@ private slots:
         QVERIFY(!visible(window, QWizard::BackButton));
         QVERIFY(visible(window, QWizard::FinishButton));
         QVERIFY(!visible(window, QWizard::CancelButton));
-        QCOMPARE(viewText(window), QStringLiteral("Unpacking agentSetting up agent\nInstallation Succesful."));
+        QCOMPARE(viewText(window), QStringLiteral("Unpacking agent\nSetting up agent\nInstallation Succesful."));
+        QCOMPARE(window.exitStatus, 0);
 
         window.button(QWizard::FinishButton)->click();
         QCOMPARE(window.result(), int(QDialog::Accepted));
@@ -194,6 +197,7 @@ private slots:
                                 "/usr/bin/pkexec\n\nArguments: /usr/bin/dpkg;--force-all;-D1;-i;"
                                 "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb"));
 
+        QCOMPARE(window.exitStatus, 1); // what the launcher then reports, never "Finished"
         window.button(QWizard::CancelButton)->click();
         QVERIFY(!window.isVisible());
         QTest::qWait(500);
@@ -210,6 +214,7 @@ private slots:
         QCOMPARE(window.currentPage()->title(), QStringLiteral("Failed."));
         QCOMPARE(viewText(window),
                  QStringLiteral("Failed with error :2\nCould not find application \n/usr/bin/pkexec"));
+        QCOMPARE(window.exitStatus, 2);
         QVERIFY(visible(window, QWizard::CancelButton));
         QVERIFY(!visible(window, QWizard::FinishButton));
     }
@@ -271,19 +276,25 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("boxes");
         QTest::addColumn<bool>("constructed");
+        QTest::addColumn<int>("status");
 
+        const QString cannotStage = "Installation Aborted.|The configuration ./.agent.conf could not be staged to "
+                                    "/tmp/agent.conf: ";
         QTest::newRow("no .agent.conf")
             << "missing-config"
             << "Installation Aborted.|File not found.Failed locating required configuration file: .agent.conf.\n"
                "Installation Aborted.|config_file_path=./.agent.conf\n"
-            << true;
-        QTest::newRow("configuration cannot be staged")
-            << "unstageable"
-            << "Installation Aborted.|The configuration ./.agent.conf could not be staged to /tmp/agent.conf.\n"
-            << true;
+            << true << 2;
+        QTest::newRow("configuration cannot be staged") << "unstageable" << cannotStage + "Is a directory.\n"
+                                                        << true << 2;
+        QTest::newRow("a FIFO is refused, not waited for") << "fifo" << cannotStage + "it is not a regular file.\n"
+                                                           << true << 2;
+        QTest::newRow("a configuration others may write is refused")
+            << "group-writable" << cannotStage + "others than its owner may write it.\n"
+            << true << 2;
         QTest::newRow("reinstall declined") << "declined"
                                             << "Morrowlin Tesserak reinstall|Do you want to reinstall the \n"
-                                            << false;
+                                            << false << 0;
     }
 
     void endingCases()
@@ -291,6 +302,7 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(QString, boxes);
         QFETCH(bool, constructed);
+        QFETCH(int, status);
         QFile::remove(kPkexecLog);
         writeScript("/usr/bin/pkexec", "touch " + kPkexecLog.toUtf8() + "; exec \"$@\"");
         useDpkg("exit 0");
@@ -299,7 +311,7 @@ private slots:
         child.start(QCoreApplication::applicationFilePath(), {"--child", mode});
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(child.exitCode(), status);
         const QString expected = (constructed ? "constructed\n" : "") + boxes;
         QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), expected);
         QVERIFY(!QFile::exists(kPkexecLog));
@@ -321,6 +333,12 @@ static int runChild(const QString &mode)
     if (mode == "unstageable") {
         QFile(".agent.conf").open(QIODevice::WriteOnly);
         QDir().mkpath("/tmp/agent.conf/keep");
+    }
+    if (mode == "fifo")
+        mkfifo(".agent.conf", 0644);
+    if (mode == "group-writable") {
+        QFile(".agent.conf").open(QIODevice::WriteOnly);
+        chmod(".agent.conf", 0664);
     }
     tqwiz window;
     printf("constructed\n");

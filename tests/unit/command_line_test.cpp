@@ -167,7 +167,7 @@ TEST(CommandLine, OnlyAFileOrALinkAtTheTargetIsReplaced)
     TempDir dir;
     ASSERT_EQ(mkfifo("fifo", 0644), 0);
     const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     strcpy(address.sun_path, "socket");
     ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
