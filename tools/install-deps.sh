@@ -12,6 +12,7 @@ packages="
     hyperfine time libx11-dev
     util-linux passwd coreutils libtdb1
     debootstrap debian-archive-keyring binutils lintian
+    pkexec polkitd dbus libglib2.0-bin perl
 "
 
 missing=""

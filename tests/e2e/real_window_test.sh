@@ -12,7 +12,8 @@ SETUP_TITLE="^Morrowlin Tesserak 6.9.6.131326 Setup\$"
 LOG=/var/log/morrowlin-tesserak/agent-starts.log
 export SETUP_TITLE LOG
 
-# Runs the bash SCRIPT in the sandbox with an X server and the helpers.
+# Runs the bash SCRIPT in the sandbox with an X server and the helpers, as root
+# with a stand-in pkexec that runs its command directly.
 with_x() { # [SANDBOX-OPTIONS...] -- SCRIPT
     local options=()
     while [ "$1" != "--" ]; do options+=("$1"); shift; done
@@ -20,36 +21,53 @@ with_x() { # [SANDBOX-OPTIONS...] -- SCRIPT
         ${options[@]+"${options[@]}"} -- bash -c 'source "$SOURCE_DIR/tests/e2e/x11_helpers.sh"; start_x; '"$2"'; stop_x'
 }
 
+# The path a desktop user takes: the wizard as the user "tester", the real
+# pkexec, and the real polkitd answering RESULT for tester.
+as_desktop_user() { # RESULT [SANDBOX-OPTIONS...] -- SCRIPT
+    local result=$1 options=()
+    shift
+    while [ "$1" != "--" ]; do options+=("$1"); shift; done
+    sandboxed --cwd /tmp/work --bind "$PICTURES" --user tester --polkit "$result" ${options[@]+"${options[@]}"} \
+        -- bash -c 'source "$SOURCE_DIR/tests/e2e/x11_helpers.sh"; start_x; '"$2"'; stop_x'
+}
+USER_LOG=/home/tester/.local/state/morrowlin-tesserak/agent-starts.log
+export USER_LOG
+
 # Installs the bundled package inside the sandbox before the test, as a previous run would have.
 PREINSTALLED='cp "$SAMPLE_CONF" /tmp/agent.conf && dpkg -i "$NATIVE_PACKAGE" >/dev/null 2>&1'
 export NATIVE_PACKAGE
 
-case_ "first installation"
+case_ "first installation, as a desktop user through pkexec and polkit"
 new_results
-with_x -- '
+as_desktop_user YES -- '
     cp "$SAMPLE_CONF" .agent.conf
     "$IMAGE" >"$OUT/stdout" 2>&1 &
     image=$!
     win=$(window "$SETUP_TITLE")
     [ -n "$win" ] && echo shown >"$OUT/window"
+    stat -c "%U %a" /tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb \
+        /tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb_ui_bin >"$OUT/tmp_owners"
     sleep 0.5; picture "$win" welcome
     press "$win" Return
     sleep 0.3; picture "$win" installing
     wait_for_dpkg_end; sleep 1
     picture "$win" finished
     installed_status >"$OUT/installed"
-    [ -e "$LOG" ] && echo started >"$OUT/agent_before_finish"
+    stat -c "%U" /var/lib/dpkg/info/morrowlin-tesserak.list >"$OUT/installed_by"
+    [ -e "$USER_LOG" ] && echo started >"$OUT/agent_before_finish"
     press "$win" Return
     wait $image; echo $? >"$OUT/status"
-    wait_for_file "$LOG"
-    wc -l <"$LOG" >"$OUT/agent_starts"
+    wait_for_file "$USER_LOG"
+    wc -l <"$USER_LOG" >"$OUT/agent_starts"
     kirra-cli -v >"$OUT/kirra"
     ls /tmp | grep morrowlin >"$OUT/tmp_files"
     true'
 expect_result "the window is titled as the product" $'shown\n' window
+expect_result "the /tmp files are the user's, 0644 and 0701" $'tester 644\ntester 701\n' tmp_owners
 expect_result "installed while the window shows its result" "install ok installed" installed
+expect_result "installed by root" $'root\n' installed_by
 expect_result "the agent does not start before Finish" "" agent_before_finish
-expect_result "the agent program starts once, after Finish" $'1\n' agent_starts
+expect_result "the agent program starts once, as the user, after Finish" $'1\n' agent_starts
 expect_result "launcher status" $'0\n' status
 read_result stdout stdout
 expect_contains "dpkg's output went to the wizard, not the terminal" "$stdout" $'Install gui path is:'
@@ -57,6 +75,58 @@ expect_not_contains "no dpkg output on the terminal" "$stdout" "Setting up morro
 expect_contains "the launcher's success line" "$stdout" $'\nInstallation Finished\n\n\n'
 expect_result "kirra-cli works afterwards" $'6.9.6.131326\n' kirra
 expect_result "both /tmp files removed" "" tmp_files
+
+case_ "polkit refuses: the failure is shown and reported, nothing installed"
+new_results
+as_desktop_user NO -- '
+    cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1 &
+    image=$!
+    win=$(window "$SETUP_TITLE")
+    press "$win" Return
+    sleep 2
+    picture "$win" refused
+    installed_status >"$OUT/installed"
+    press "$win" Escape
+    wait $image; echo $? >"$OUT/status"
+    sleep 0.5
+    [ -e "$USER_LOG" ] && echo started >"$OUT/agent"
+    true'
+expect_result "launcher status: pkexec's 127, not success" $'127\n' status
+read_result stdout stdout
+expect_contains "the Error Code line" "$stdout" $'\nError Code:32512\n'
+expect_not_contains "no success line" "$stdout" "Installation Finished"
+expect_result "nothing installed" "" installed
+expect_result "no agent program started" "" agent
+
+for attempt in "right:secret:0:install ok installed" "wrong:guess:127:"; do
+    IFS=: read -r name password expected_status expected_installed <<<"$attempt"
+    case_ "polkit asks for the user's password: the $name one"
+    new_results
+    export PASSWORD=$password
+    as_desktop_user AUTH_SELF --setup 'echo tester:secret | chpasswd' -- '
+        cp "$SAMPLE_CONF" .agent.conf
+        "$IMAGE" >"$OUT/stdout" 2>&1 &
+        image=$!
+        win=$(window "$SETUP_TITLE")
+        # An authentication agent on a terminal of its own, for the wizard process.
+        wizard=$(pgrep -f -n _ui_bin)
+        mkfifo /tmp/agent-in
+        script -q -c "pkttyagent --process $wizard" /dev/null </tmp/agent-in >/tmp/agent-out 2>&1 &
+        exec 3>/tmp/agent-in
+        sleep 0.5
+        press "$win" Return
+        for _ in $(seq 100); do grep -q "Password:" /tmp/agent-out && break; sleep 0.1; done
+        echo "$PASSWORD" >&3
+        wait_for_pkexec_end; sleep 1
+        installed_status >"$OUT/installed"
+        press "$win" Escape
+        wait $image; echo $? >"$OUT/status"
+        exec 3>&-
+        true'
+    expect_result "launcher status" "$expected_status"$'\n' status
+    expect_result "installed or not" "$expected_installed" installed
+done
 
 case_ "reinstall question: Cancel ends everything with 0"
 new_results

@@ -34,3 +34,17 @@ wait_for_dpkg_end() {
 wait_for_file() { for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }
 
 installed_status() { dpkg-query -W -f='${Status}' morrowlin-tesserak 2>/dev/null; }
+
+# Waits until pkexec has run and ended, whatever it became: after an
+# authentication that may take a while, pkexec becomes dpkg (or fails).
+wait_for_pkexec_end() {
+    local seen=""
+    for _ in $(seq 600); do
+        if pgrep -x pkexec >/dev/null || pgrep -x dpkg >/dev/null; then
+            seen=yes
+        elif [ -n "$seen" ]; then
+            return 0
+        fi
+        sleep 0.1
+    done
+}

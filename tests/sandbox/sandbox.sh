@@ -15,10 +15,14 @@
 #   --setup SCRIPT    run the shell SCRIPT as root inside before COMMAND
 #   --root DIR        the copy is of DIR, another system's root (for example
 #                     one made by tools/debian-root.sh), instead of /
+#   --polkit RESULT   a private system bus and the real polkitd inside, with a
+#                     rule that answers pkexec for the --user with RESULT (YES,
+#                     NO, AUTH_SELF, ...); also gives the sandbox its own PID
+#                     namespace, so both end with COMMAND
 # Must run as root; needs unshare, chroot and overlayfs.
 set -euo pipefail
 
-usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; }
 
 if [ "${1:-}" != "--inside" ]; then
     if [ "${1:-}" = "--help" ] || [ $# -eq 0 ]; then
@@ -31,7 +35,14 @@ if [ "${1:-}" != "--inside" ]; then
     fi
     # A network namespace of its own too: X servers and other abstract sockets
     # of the host stay out of reach, and the sandbox's own stay in.
-    exec unshare --mount --net --propagation private -- "$0" --inside "$@"
+    # With polkit, a PID namespace as well: whatever was started inside ends
+    # with the sandbox, even daemons that an unprivileged command cannot kill.
+    pid_namespace=()
+    for arg in "$@"; do
+        [ "$arg" = "--" ] && break
+        [ "$arg" = "--polkit" ] && pid_namespace=(--pid --fork)
+    done
+    exec unshare --mount --net ${pid_namespace[@]+"${pid_namespace[@]}"} --propagation private -- "$0" --inside "$@"
 fi
 shift
 
@@ -43,6 +54,7 @@ removes=()
 ro_dirs=()
 rw_dirs=()
 setup=""
+polkit=""
 lower=/
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -55,6 +67,7 @@ while [ $# -gt 0 ]; do
     --bind) rw_dirs+=("$(realpath "$2")"); shift 2 ;;
     --setup) setup=$2; shift 2 ;;
     --root) lower=$(realpath "$2"); shift 2 ;;
+    --polkit) polkit=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "sandbox.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -73,6 +86,10 @@ root="$state/root"
 for dir in dev proc sys run; do
     [ -d "/$dir" ] && mount --rbind "/$dir" "$root/$dir"
 done
+# In a PID namespace of its own, /proc shows only the sandbox's processes.
+if [ $$ = 1 ]; then
+    mount -t proc sandbox-proc "$root/proc"
+fi
 mount -t tmpfs -o "mode=1777${tmp_size:+,size=$tmp_size}" sandbox-tmp "$root/tmp"
 
 bind_into_root() { # HOST_DIR [ro]
@@ -133,7 +150,37 @@ mkdir -p "$root$cwd"
 [ -z "$user" ] || chroot "$root" chown "$user" "$cwd"
 
 export SANDBOX_CWD="$cwd"
+if [ -n "$polkit" ]; then
+    [ -n "$user" ] || { echo "sandbox.sh: --polkit needs --user" >&2; exit 2; }
+    # The host's /run is shown inside: the private bus gets a directory of its own.
+    if [ -d "$root/run/dbus" ]; then
+        mount -t tmpfs -o mode=0755 sandbox-dbus "$root/run/dbus"
+    else
+        mount -t tmpfs -o mode=0755 sandbox-run "$root/run"
+        mkdir "$root/run/dbus"
+    fi
+    # A rule decides, so no terminal, login session or active seat is needed.
+    mkdir -p "$root/etc/polkit-1/rules.d"
+    printf '%s\n' 'polkit.addRule(function(action, subject) {' \
+        "    if (action.id == \"org.freedesktop.policykit.exec\" && subject.user == \"$user\")" \
+        "        return polkit.Result.$polkit;" '});' >"$root/etc/polkit-1/rules.d/00-sandbox.rules"
+    chroot "$root" dbus-daemon --system --fork
+    chroot "$root" /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
+    if ! chroot "$root" gdbus wait --system --timeout 20 org.freedesktop.PolicyKit1; then
+        echo "sandbox.sh: polkitd did not start" >&2
+        exit 2
+    fi
+    # pkexec refuses a shell that /etc/shells does not list.
+    export SHELL=/bin/bash
+fi
 if [ -n "$setup" ]; then
     chroot "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && eval "$1"' sandbox-setup "$setup"
+fi
+if [ $$ = 1 ]; then
+    # PID 1 of the namespace: when it ends, so does everything started inside.
+    status=0
+    chroot ${userspec:+--userspec="$userspec"} "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && exec "$@"' sandbox "$@" ||
+        status=$?
+    exit "$status"
 fi
 exec chroot ${userspec:+--userspec="$userspec"} "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && exec "$@"' sandbox "$@"
