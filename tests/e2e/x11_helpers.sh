@@ -21,7 +21,8 @@ no_window() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 press() { xdotool windowfocus --sync "$1" key "$2"; }
 
 # Saves a picture of WINDOW as NAME.png in the pictures directory.
-picture() { import -window "$1" "$PICTURES/$2.png"; }
+# (An older picture may be another user's: it is replaced, not overwritten.)
+picture() { rm -f "$PICTURES/$2.png"; import -window "$1" "$PICTURES/$2.png"; }
 
 # Waits until no dpkg process runs any more (the installation has ended).
 wait_for_dpkg_end() {
