@@ -72,20 +72,19 @@ int extract_for_wizard(const unsigned char *data, const unsigned char *sizeWord,
     return 0;
 }
 
-/// The closing report of an installation: the status lines, or the success line and the
-/// removal of the files that are no longer needed.
+/// The report of an installation's end: the status lines, or the success line and the
+/// removal of the files that are no longer needed. The closing line breaks are the caller's.
 void report_outcome(int status, const char *application, const char *removeFirst, const char *removeSecond)
 {
     if (status != 0) {
         printf("\nError Code:%d", status);
         printf("\nApplication:%s", application);
-    } else {
-        printf("\nInstallation Finished");
-        unlink(removeFirst);
-        if (removeSecond)
-            unlink(removeSecond);
+        return;
     }
-    puts("\n\n");
+    printf("\nInstallation Finished");
+    unlink(removeFirst);
+    if (removeSecond)
+        unlink(removeSecond);
 }
 
 } // namespace
@@ -204,6 +203,7 @@ int cli_install(char *path)
 
     const ChildResult run = run_program(args, searchPath, ChildIo::Shielded);
     report_outcome(run.status, command, path, nullptr);
+    puts("\n\n");
     const int status = exit_status_of(run.status);
     // Interrupted but installed: the interruption still shows in the exit status.
     if (status == 0 && run.signalNumber != 0)
@@ -227,15 +227,11 @@ int cli_start_ui()
     // Run directly with our own stdio: the wizard never writes into a pipe nobody reads.
     const char *const args[] = {kWizardPath, nullptr};
     const ChildResult run = run_program(args, false, ChildIo::Shared);
-    if (run.status == -1 && run.startError != 0) {
-        printf("\nError Code:%d", run.status);
-        printf("\nApplication:%s", kWizardPath);
-        // Said once more in words: the raw -1 alone does not tell a user what to do.
+    report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
+    // Said once more in words: the raw -1 alone does not tell a user what to do.
+    if (run.startError != 0)
         printf("\nThe setup wizard could not be started: %s%s", strerror(run.startError),
                run.startError == EACCES ? " (/tmp may be mounted noexec)" : "");
-        puts("\n\n");
-        return exit_status_of(run.status);
-    }
-    report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
+    puts("\n\n");
     return exit_status_of(run.status);
 }

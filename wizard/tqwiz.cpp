@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QFile>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -22,7 +21,6 @@
 #include <cstring>
 #include <memory>
 #include <unistd.h>
-#include <vector>
 
 // A QStringLiteral only wraps static data: nothing is allocated, nothing can throw.
 const QString szVersion = QStringLiteral("6.9.6.131326"); // NOLINT(cert-err58-cpp)

@@ -40,10 +40,7 @@ export NATIVE_PACKAGE
 case_ "first installation, as a desktop user through pkexec and polkit"
 new_results
 as_desktop_user YES -- '
-    cp "$SAMPLE_CONF" .agent.conf
-    "$IMAGE" >"$OUT/stdout" 2>&1 &
-    image=$!
-    win=$(window "$SETUP_TITLE")
+    start_wizard
     [ -n "$win" ] && echo shown >"$OUT/window"
     stat -c "%U %a" /tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb \
         /tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb_ui_bin >"$OUT/tmp_owners"
@@ -79,10 +76,7 @@ expect_result "both /tmp files removed" "" tmp_files
 case_ "polkit refuses: the failure is shown and reported, nothing installed"
 new_results
 as_desktop_user NO -- '
-    cp "$SAMPLE_CONF" .agent.conf
-    "$IMAGE" >"$OUT/stdout" 2>&1 &
-    image=$!
-    win=$(window "$SETUP_TITLE")
+    start_wizard
     press "$win" Return
     sleep 2
     picture "$win" refused
@@ -105,10 +99,7 @@ for attempt in "right:secret:0:install ok installed" "wrong:guess:127:"; do
     new_results
     export PASSWORD=$password
     as_desktop_user AUTH_SELF --setup 'echo tester:secret | chpasswd' -- '
-        cp "$SAMPLE_CONF" .agent.conf
-        "$IMAGE" >"$OUT/stdout" 2>&1 &
-        image=$!
-        win=$(window "$SETUP_TITLE")
+        start_wizard
         # An authentication agent on a terminal of its own, for the wizard process.
         wizard=$(pgrep -f -n _ui_bin)
         mkfifo /tmp/agent-in
@@ -193,10 +184,7 @@ expect_result "nothing installed" "" installed
 case_ "failed installation"
 new_results
 with_x --fake /usr/bin/dpkg="$SOURCE_DIR/tests/e2e/fakes/dpkg-failing-postinst" -- '
-    cp "$SAMPLE_CONF" .agent.conf
-    "$IMAGE" >"$OUT/stdout" 2>&1 &
-    image=$!
-    win=$(window "$SETUP_TITLE")
+    start_wizard
     press "$win" Return
     sleep 2
     picture "$win" failed
@@ -219,10 +207,7 @@ SLOW_DPKG='mv /usr/bin/dpkg /usr/bin/dpkg.real
 printf "#!/bin/sh\nsleep 3\nexec /usr/bin/dpkg.real \"\$@\"\n" >/usr/bin/dpkg
 chmod 755 /usr/bin/dpkg'
 with_x --setup "$SLOW_DPKG" -- '
-    cp "$SAMPLE_CONF" .agent.conf
-    "$IMAGE" >"$OUT/stdout" 2>&1 &
-    image=$!
-    win=$(window "$SETUP_TITLE")
+    start_wizard
     press "$win" Return
     sleep 1
     press "$win" Escape

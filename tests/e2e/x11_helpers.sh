@@ -18,6 +18,15 @@ window() { timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/nul
 # True when no visible window's name matches REGEX right now.
 no_window() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 
+# Stages the sample .agent.conf, starts the image in the background ($image)
+# and waits for the setup window ($win).
+start_wizard() {
+    cp "$SAMPLE_CONF" .agent.conf
+    "$IMAGE" >"$OUT/stdout" 2>&1 &
+    image=$!
+    win=$(window "$SETUP_TITLE")
+}
+
 press() { xdotool windowfocus --sync "$1" key "$2"; }
 
 # Saves a picture of WINDOW as NAME.png in the pictures directory.
