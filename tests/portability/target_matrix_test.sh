@@ -66,10 +66,7 @@ for target in $TARGETS; do
     in_target --fake /usr/bin/pkexec="$SOURCE_DIR/tests/e2e/fakes/pkexec" -- bash -c '
         source "$SOURCE_DIR/tests/e2e/x11_helpers.sh"
         XVFB_FBDIR=$OUT start_x
-        cp "$SAMPLE_CONF" .agent.conf
-        "$IMAGE" >"$OUT/stdout" 2>&1 &
-        image=$!
-        win=$(window "$SETUP_TITLE")
+        start_wizard
         [ -n "$win" ] && echo shown >"$OUT/window"
         press "$win" Return
         wait_for_dpkg_end; sleep 1
