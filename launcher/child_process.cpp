@@ -1,5 +1,7 @@
 #include "tqwiz_t.h"
 
+#include "termination_signals.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -13,17 +15,6 @@
 
 namespace {
 
-// The one process-wide value of the launcher: a signal handler can reach nothing else.
-volatile sig_atomic_t g_signalReceived = 0;
-
-void remember_signal(int signalNumber)
-{
-    if (g_signalReceived == 0)
-        g_signalReceived = signalNumber;
-}
-
-// What a terminal, a dropped session or a plain kill sends to the launcher.
-constexpr int kCaughtSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
 // What the terminal sends to the whole process group: the package manager ignores these.
 constexpr int kIgnoredInChild[] = {SIGINT, SIGQUIT, SIGHUP};
 
@@ -47,9 +38,11 @@ void close_other_descriptors(int keep)
 }
 
 /// In the forked child: set up descriptors and signals, then become argv[0]. Never returns.
-[[noreturn]] void become_child(const char *const argv[], bool searchPath, const int *output, const int *errors,
-                               int report)
+[[noreturn]] void become_child(const char *const argv[], bool searchPath, const char *extraEnvironment,
+                               const int *output, const int *errors, int report)
 {
+    if (extraEnvironment)
+        putenv(const_cast<char *>(extraEnvironment));
     if (output) {
         for (const int signalNumber : kIgnoredInChild)
             signal(signalNumber, SIG_IGN);
@@ -101,12 +94,12 @@ bool forward(int fd, const char *data, size_t size)
 
 void note_signal_once(bool &noted)
 {
-    if (noted || g_signalReceived == 0)
+    if (noted || termination_signal() == 0)
         return;
     noted = true;
     printf("\nSignal %d received: waiting for the package manager to end, so that the package is not left half "
            "installed.\n",
-           int(g_signalReceived));
+           termination_signal());
     fflush(stdout);
 }
 
@@ -162,31 +155,14 @@ int relay_until_exit(pid_t pid, int output, int errors, bool &noted)
 
 } // namespace
 
-ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io)
+ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, const char *extraEnvironment)
 {
     const bool shielded = io == ChildIo::Shielded;
-    struct sigaction previous[sizeof kCaughtSignals / sizeof kCaughtSignals[0]] = {};
     if (shielded) {
-        g_signalReceived = 0;
-        struct sigaction catcher {};
-        catcher.sa_handler = remember_signal; // no SA_RESTART: poll and waitpid wake up to say so
-        sigemptyset(&catcher.sa_mask);
-        for (size_t i = 0; i < sizeof kCaughtSignals / sizeof kCaughtSignals[0]; ++i) {
-            sigaction(kCaughtSignals[i], &catcher, &previous[i]);
-            // Ignored when we started (nohup, a background job): it stays ignored.
-            if (previous[i].sa_handler == SIG_IGN)
-                sigaction(kCaughtSignals[i], &previous[i], nullptr);
-        }
         // A reader that went away must end neither the launcher while the package manager
         // runs nor its report afterwards: the exit status still tells the outcome.
         signal(SIGPIPE, SIG_IGN);
     }
-    const auto restore = [&] {
-        if (!shielded)
-            return;
-        for (size_t i = 0; i < sizeof kCaughtSignals / sizeof kCaughtSignals[0]; ++i)
-            sigaction(kCaughtSignals[i], &previous[i], nullptr);
-    };
 
     int report[2] = {-1, -1};
     int output[2] = {-1, -1};
@@ -197,7 +173,6 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io)
         for (const int fd : {report[0], report[1], output[0], output[1], errors[0], errors[1]})
             if (fd >= 0)
                 close(fd);
-        restore();
         return {-1, error, 0};
     }
 
@@ -205,7 +180,7 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io)
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0)
-        become_child(argv, searchPath, shielded ? output : nullptr, shielded ? errors : nullptr, report[1]);
+        become_child(argv, searchPath, extraEnvironment, shielded ? output : nullptr, shielded ? errors : nullptr, report[1]);
     const int forkError = errno;
     close(report[1]);
     if (shielded) {
@@ -218,7 +193,6 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io)
             close(output[0]);
             close(errors[0]);
         }
-        restore();
         return {-1, forkError, 0};
     }
     const int error = start_error(report[0]);
@@ -236,8 +210,7 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io)
             }
         }
     }
-    const int signalNumber = shielded ? int(g_signalReceived) : 0;
-    restore();
+    const int signalNumber = shielded ? termination_signal() : 0;
     if (error != 0)
         return {-1, error, signalNumber};
     return {status, 0, signalNumber};

@@ -1,6 +1,8 @@
 #include "tqwiz_t.h"
 
+#include "package_dependencies.h"
 #include "payloads.h"
+#include "termination_signals.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -31,28 +33,62 @@ void print_usage(const char *programName)
     printf("\n 1. extract <filename> : does not install, only extracts native installer to filename.");
 }
 
-/// Removes whatever is at target and writes the native package there; 0 or errno.
+/// Removes whatever is at target and writes the native package there; 0 or errno. Prints nothing.
 int extract_native_package(const char *target)
 {
     // Only a file or a link is ours to replace: never a device, a FIFO or a socket.
     struct stat st {};
-    if (lstat(target, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        printf(kExtractionErrorLine, target, EEXIST);
+    if (lstat(target, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode))
         return EEXIST;
-    }
-    if (unlink(target) != 0 && errno != ENOENT) {
-        const int error = errno;
-        printf(kExtractionErrorLine, target, error);
-        return error;
-    }
+    if (unlink(target) != 0 && errno != ENOENT)
+        return errno;
     // Created exclusively: anything planted since the removal makes this fail, not write through it.
     const PayloadWriteResult result
         = write_payload(tqnativeinstaller, tqnativeinstaller_size, target, Destination::FreshFile);
-    if (result.kind != PayloadWriteResult::Written) {
-        printf(kExtractionErrorLine, target, result.error);
-        return result.error;
+    return result.kind == PayloadWriteResult::Written ? 0 : result.error;
+}
+
+/// True for the failures of a directory that cannot take the package (read-only, not the
+/// user's, full), as opposed to a target that must be left alone.
+bool directory_refuses(int error)
+{
+    return error == EROFS || error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT;
+}
+
+/// Installs from a new owner-only directory under $TMPDIR or /tmp instead of the current one,
+/// and removes it afterwards whatever the outcome.
+int install_from_private_directory(int reason)
+{
+    printf("\n The current directory cannot take the package (%s): using a private directory instead.\n",
+           strerror(reason));
+    const char *base = getenv("TMPDIR");
+    if (!base || base[0] != '/')
+        base = "/tmp";
+    char directory[kNameBufferSize];
+    if (snprintf(directory, sizeof directory, "%s/morrowlin-tesserak.XXXXXX", base) >= int(sizeof directory)) {
+        printf(kExtractionErrorLine, base, ENAMETOOLONG);
+        return ENAMETOOLONG;
     }
-    return 0;
+    if (!mkdtemp(directory)) {
+        const int error = errno;
+        printf(kExtractionErrorLine, base, error);
+        return error;
+    }
+    char target[kNameBufferSize];
+    int status = 0;
+    if (snprintf(target, sizeof target, "%s/%s", directory, kPackageFileName) >= int(sizeof target))
+        status = ENAMETOOLONG;
+    else
+        printf(kExtractingLine, target);
+    if (status == 0)
+        status = extract_native_package(target);
+    if (status != 0)
+        printf(kExtractionErrorLine, target, status);
+    else
+        status = cli_install(target);
+    unlink(target);
+    rmdir(directory);
+    return status;
 }
 
 /// Writes one payload to its fixed /tmp path with the graphical mode's messages; 0 or errno.
@@ -85,6 +121,81 @@ void report_outcome(int status, const char *application, const char *removeFirst
     unlink(removeFirst);
     if (removeSecond)
         unlink(removeSecond);
+}
+
+void report_unmet_dependencies(const std::vector<std::string> &unmet)
+{
+    const bool one = unmet.size() == 1;
+    printf("\nInstallation Aborted...The package needs %s, which %s not installed. Install %s first (apt-get "
+           "install %s), then run the installer again; nothing installed.\n",
+           joined_relations(unmet).c_str(), one ? "is" : "are", one ? "it" : "them",
+           packages_to_install(unmet).c_str());
+}
+
+/// Waits for the package manager, stages the configuration from the probed file and runs
+/// the package command; the result is the launcher's exit status.
+int stage_and_run(const char *const *args, bool searchPath, const char *command, char *path, int configFd,
+                  bool dpkg)
+{
+    PackageManagerWait wait {PackageManagerWait::Unlockable, -1, 0};
+    if (dpkg) {
+        // After the checks of the configuration, before its staging: a wait that ends
+        // without the locks leaves nothing behind.
+        wait = wait_for_package_manager(kDpkgAdminDir, kPackageManagerWaitSeconds);
+        if (wait.outcome == PackageManagerWait::TimedOut || wait.outcome == PackageManagerWait::Interrupted) {
+            close(configFd);
+            return wait.outcome == PackageManagerWait::TimedOut ? kBusyStatus : 128 + wait.signalNumber;
+        }
+    }
+    // Staged from the very file the probe opened, so it cannot be swapped in between.
+    const int error = stage_configuration(configFd, kStagedConfigPath);
+    close(configFd);
+    if (error != 0) {
+        if (wait.frontendFd >= 0)
+            close(wait.frontendFd);
+        printf("\nInstallation Aborted...Config file could not be staged to %s: %s\n", kStagedConfigPath,
+               strerror(error));
+        return error;
+    }
+
+    // With the frontend lock ours, dpkg must not try to take it again.
+    const ChildResult run = run_program(args, searchPath, ChildIo::Shielded,
+                                        wait.frontendFd >= 0 ? "DPKG_FRONTEND_LOCKED=1" : nullptr);
+    if (wait.frontendFd >= 0)
+        close(wait.frontendFd);
+    report_outcome(run.status, command, path, nullptr);
+    puts("\n\n");
+    const int status = exit_status_of(run.status);
+    // Interrupted but installed: the interruption still shows in the exit status.
+    if (status == 0 && run.signalNumber != 0)
+        return 128 + run.signalNumber;
+    return status;
+}
+
+/// Writes both payloads to /tmp, runs the wizard and reports its status.
+int hand_over_to_wizard()
+{
+    if (const int error = extract_for_wizard(tqnativeinstaller, tqnativeinstaller_size, kPackagePath,
+                                             "\n Failed in extracting Native installer to : %s,%d",
+                                             "\nextracted Native installer to : %s"))
+        return error;
+    if (const int error
+        = extract_for_wizard(tquiinstaller, tquiinstaller_size, kWizardPath,
+                             "\n Failed in ui installer file to : %s,%d", "\nextracted ui installer file to : %s"))
+        return error;
+    chmod(kWizardPath, kWizardMode);
+    printf("\n Install gui path is:%s\n", kWizardPath);
+
+    // Run directly with our own stdio: the wizard never writes into a pipe nobody reads.
+    const char *const args[] = {kWizardPath, nullptr};
+    const ChildResult run = run_program(args, false, ChildIo::Shared);
+    report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
+    // Said once more in words: the raw -1 alone does not tell a user what to do.
+    if (run.startError != 0)
+        printf("\nThe setup wizard could not be started: %s%s", strerror(run.startError),
+               run.startError == EACCES ? " (/tmp may be mounted noexec)" : "");
+    puts("\n\n");
+    return exit_status_of(run.status);
 }
 
 } // namespace
@@ -137,8 +248,17 @@ int cli_execute(int argc, char **argv)
         printf(kExtractionErrorLine, target, ENAMETOOLONG);
         return ENAMETOOLONG;
     }
-    if (const int error = extract_native_package(target))
+    if (const int error = extract_native_package(target)) {
+        // An installation from a read-only share or a full disk goes on elsewhere; an
+        // extraction keeps its error, since there the user named the place.
+        if (!extractOnly && directory_refuses(error)) {
+            if (error == ENOSPC || error == EDQUOT)
+                unlink(target); // our own partial copy, created exclusively
+            return install_from_private_directory(error);
+        }
+        printf(kExtractionErrorLine, target, error);
         return error;
+    }
     if (extractOnly)
         return 0;
     return cli_install(target);
@@ -192,46 +312,41 @@ int cli_install(char *path)
                "installed.\n");
         return kConfigMissingStatus;
     }
-    // Staged from the very file the probe opened, so it cannot be swapped in between.
-    const int error = stage_configuration(probe.fd, kStagedConfigPath);
-    close(probe.fd);
-    if (error != 0) {
-        printf("\nInstallation Aborted...Config file could not be staged to %s: %s\n", kStagedConfigPath,
-               strerror(error));
-        return error;
+    const bool dpkg = args == dpkgArgs;
+    if (dpkg) {
+        const std::vector<std::string> unmet = unmet_dependencies(path);
+        if (!unmet.empty()) {
+            close(probe.fd);
+            report_unmet_dependencies(unmet);
+            return kMissingDependencyStatus;
+        }
     }
-
-    const ChildResult run = run_program(args, searchPath, ChildIo::Shielded);
-    report_outcome(run.status, command, path, nullptr);
-    puts("\n\n");
-    const int status = exit_status_of(run.status);
-    // Interrupted but installed: the interruption still shows in the exit status.
-    if (status == 0 && run.signalNumber != 0)
-        return 128 + run.signalNumber;
+    // From here on a signal from outside ends a wait for the package manager at once, and
+    // never cuts the package manager off; a reader that went away ends neither.
+    const CaughtSignals caught = catch_termination_signals();
+    signal(SIGPIPE, SIG_IGN);
+    const int status = stage_and_run(args, searchPath, command, path, probe.fd, dpkg);
+    restore_termination_signals(caught);
     return status;
 }
 
 int cli_start_ui()
 {
-    if (const int error = extract_for_wizard(tqnativeinstaller, tqnativeinstaller_size, kPackagePath,
-                                             "\n Failed in extracting Native installer to : %s,%d",
-                                             "\nextracted Native installer to : %s"))
-        return error;
-    if (const int error
-        = extract_for_wizard(tquiinstaller, tquiinstaller_size, kWizardPath,
-                             "\n Failed in ui installer file to : %s,%d", "\nextracted ui installer file to : %s"))
-        return error;
-    chmod(kWizardPath, kWizardMode);
-    printf("\n Install gui path is:%s\n", kWizardPath);
-
-    // Run directly with our own stdio: the wizard never writes into a pipe nobody reads.
-    const char *const args[] = {kWizardPath, nullptr};
-    const ChildResult run = run_program(args, false, ChildIo::Shared);
-    report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
-    // Said once more in words: the raw -1 alone does not tell a user what to do.
-    if (run.startError != 0)
-        printf("\nThe setup wizard could not be started: %s%s", strerror(run.startError),
-               run.startError == EACCES ? " (/tmp may be mounted noexec)" : "");
-    puts("\n\n");
-    return exit_status_of(run.status);
+    // One installation at a time: a second one must not cut the files under the first one's wizard.
+    const InstallationLock lock = take_installation_lock(kInstallationLockPath);
+    if (lock.fd < 0) {
+        if (lock.error != 0) {
+            printf("\nCannot take the installation lock %s: %s; nothing was written.\n", kInstallationLockPath,
+                   strerror(lock.error));
+            return lock.error;
+        }
+        if (lock.holder.pid > 0)
+            printf("\nAnother installation is running (process %d); nothing was written.\n", int(lock.holder.pid));
+        else
+            printf("\nAnother installation is running; nothing was written.\n");
+        return kBusyStatus;
+    }
+    const int status = hand_over_to_wizard();
+    release_installation_lock(lock, kInstallationLockPath);
+    return status;
 }

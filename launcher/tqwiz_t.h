@@ -1,18 +1,14 @@
 #pragma once
 
 #include "config_staging.h"
+#include "lock_holders.h"
+#include "shared_names.h"
 
 #include <cstdint>
 #include <sys/types.h>
 
-// Names shared with the wizard, which installs from kPackagePath.
-constexpr const char *kPackageFileName = "morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb";
-constexpr const char *kPackagePath = "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb";
-constexpr const char *kWizardPath = "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb_ui_bin";
-constexpr const char *kDpkgPath = "/usr/bin/dpkg";
 constexpr const char *kRpmProgram = "rpm";
 constexpr const char *kConfigName = "/.agent.conf";
-constexpr const char *kStagedConfigPath = "/tmp/agent.conf";
 
 constexpr int kNameBufferSize = 1024;
 constexpr int kWorkingDirSize = 1000;
@@ -63,11 +59,43 @@ struct ChildResult {
 };
 
 /// Runs argv[0] (looked up on PATH when searchPath) without a shell and waits for it.
-/// The child gets no descriptor of ours beyond standard input, output and error.
-ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io);
+/// The child gets no descriptor of ours beyond standard input, output and error, and
+/// extraEnvironment ("NAME=value") besides our environment. A shielded child's caller
+/// catches the termination signals (termination_signals.h) for as long as it matters.
+ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io,
+                        const char *extraEnvironment = nullptr);
 
 /// Puts /dev/null where standard input, output or error is closed, so that no file we open takes their place.
 void ensure_standard_descriptors();
 
 /// Exit status that tells a child's failure: its exit code, 128 + signal, or 255 when it never ran.
 int exit_status_of(int rawStatus);
+
+struct PackageManagerWait {
+    enum Outcome {
+        Locked,      ///< ours: frontendFd holds the frontend lock (-1 with a dpkg that has none)
+        Unlockable,  ///< the locks are not ours to take (not root): dpkg decides
+        TimedOut,    ///< another package manager held them past the limit
+        Interrupted, ///< a termination signal ended the wait
+    } outcome;
+    int frontendFd;   ///< to be closed once dpkg has ended
+    int signalNumber; ///< the signal that ended the wait
+};
+
+/// Takes dpkg's locks in adminDir as its frontends do (frontend lock, then database lock,
+/// the latter released again for dpkg to take), waiting up to limitSeconds for another
+/// package manager. Says once whom it waits for, then at most once a minute that it still does.
+/// Expects the termination signals to be caught.
+PackageManagerWait wait_for_package_manager(const char *adminDir, int limitSeconds);
+
+struct InstallationLock {
+    int fd;             ///< held while >= 0
+    LockHolder holder;  ///< who has it, when another installation does
+    int error;          ///< errno when the lock file could not be used
+};
+
+/// Takes the one-installation-at-a-time lock at path without waiting.
+InstallationLock take_installation_lock(const char *path);
+
+/// Removes the lock file and lets the lock go.
+void release_installation_lock(const InstallationLock &lock, const char *path);

@@ -1,9 +1,13 @@
 #include "tqwiz.h"
 
 #include "config_staging.h"
+#include "lock_holders.h"
+#include "package_dependencies.h"
+#include "shared_names.h"
 #include "userdata.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QIcon>
@@ -27,12 +31,9 @@ const QString szVersion = QStringLiteral("6.9.6.131326"); // NOLINT(cert-err58-c
 
 namespace {
 
-const char kPackagePath[] = "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb";
 // The configuration in the current directory, which the wizard inherits from the launcher.
 const char kConfigPath[] = "./.agent.conf";
-const char kStagedConfigPath[] = "/tmp/agent.conf";
 const char kPkexecPath[] = "/usr/bin/pkexec";
-const char kDpkgPath[] = "/usr/bin/dpkg";
 const char kRpmPath[] = "/usr/bin/rpm";
 const char kDebianMarker[] = "buntu";
 const char kCliProgram[] = "kirra-cli";
@@ -45,6 +46,8 @@ constexpr int kCheckFinishTimeoutMs = 30000;
 constexpr int kMissingToolCode = 2;
 // Like a shell's "found but cannot execute".
 constexpr int kStartFailedCode = 126;
+// How soon a released package manager lock is noticed.
+constexpr unsigned long kLockPollMs = 200;
 constexpr int kCheckSpacerWidth = 400;
 // Wide enough for the welcome title in common fonts; the height follows the watermark.
 constexpr int kMinimumWindowWidth = 640;
@@ -195,7 +198,7 @@ void tqwiz::done(int result)
     // A running thread must not be destroyed, and dpkg must not be killed half way:
     // the window stays until the installation has ended.
     auto *installPage = qobject_cast<InstallPage *>(page(Page_Install));
-    if (installPage && installPage->isInstalling()) {
+    if (installPage && installPage->isInstalling() && !installPage->stopWaiting()) {
         installPage->showStillRunningNote();
         return;
     }
@@ -322,6 +325,8 @@ void InstallPage::initializePage()
                               QMessageBox::Ok);
         exit(tqwiz::Status_ConfigUnusable);
     }
+    if (!workerStarted && !dependenciesMet())
+        return;
     const QString problem = stageConfiguration(configPath, QString::fromLatin1(kStagedConfigPath));
     if (!problem.isEmpty()) {
         QMessageBox::critical(this, kAbortedTitle,
@@ -340,6 +345,8 @@ void InstallPage::initializePage()
                 Qt::AutoConnection);
         connect(worker, SIGNAL(finished(int, const QStringList &)), this,
                 SLOT(process_finished(int, const QStringList &)), Qt::AutoConnection);
+        connect(worker, SIGNAL(waiting(const QString &)), this, SLOT(process_waiting(const QString &)),
+                Qt::AutoConnection);
         worker->start();
     }
 }
@@ -352,6 +359,37 @@ int InstallPage::nextId() const
 bool InstallPage::isInstalling() const
 {
     return worker && !worker->isFinished();
+}
+
+bool InstallPage::stopWaiting()
+{
+    if (!worker || !worker->cancelBeforeInstalling())
+        return false;
+    worker->wait(); // ends within one look at the locks
+    return true;
+}
+
+bool InstallPage::dependenciesMet()
+{
+    const std::vector<std::string> unmet = unmet_dependencies(kPackagePath);
+    if (unmet.empty())
+        return true;
+    const bool one = unmet.size() == 1;
+    process_finished(kMissingDependencyStatus,
+                     QStringList() << QStringLiteral("\nThe package needs ")
+                                          + QString::fromStdString(joined_relations(unmet))
+                                          + (one ? QStringLiteral(", which is not installed.")
+                                                 : QStringLiteral(", which are not installed."))
+                                   << QStringLiteral("\nInstall ") + (one ? QStringLiteral("it") : QStringLiteral("them"))
+                                          + QStringLiteral(" first (apt-get install ")
+                                          + QString::fromStdString(packages_to_install(unmet))
+                                          + QStringLiteral("), then run the installer again. Nothing was installed."));
+    return false;
+}
+
+void InstallPage::process_waiting(const QString &what)
+{
+    label->setText(what);
 }
 
 void InstallPage::showStillRunningNote()
@@ -402,7 +440,46 @@ void InstallPage::process_finished(int retcode, const QStringList &ss)
 
 InstallWorker::InstallWorker(QObject *parent)
     : QThread(parent)
+    , stage(Preparing)
 {}
+
+bool InstallWorker::cancelBeforeInstalling()
+{
+    return stage.testAndSetOrdered(Preparing, Cancelled) || stage.loadAcquire() == Cancelled;
+}
+
+bool InstallWorker::waitForPackageManager(QStringList &ss)
+{
+    QElapsedTimer waited;
+    waited.start();
+    bool announced = false;
+    LockHolder shown;
+    for (;;) {
+        if (stage.loadAcquire() == Cancelled)
+            return false;
+        const LockHolder holder = package_manager_holder(kDpkgAdminDir);
+        if (!holder.held)
+            break;
+        const QString holderText = QString::fromLocal8Bit(describe_holder(holder).c_str());
+        if (waited.elapsed() >= qint64(kPackageManagerWaitSeconds) * 1000) {
+            ss << QStringLiteral("\nThe package manager is still busy after ")
+                      + QString::number(kPackageManagerWaitSeconds / 60) + QStringLiteral(" minutes (") + holderText
+                      + QStringLiteral("); nothing was installed. Try again later.");
+            emit finished(kBusyStatus, ss);
+            return false;
+        }
+        if (!announced || holder.pid != shown.pid || holder.program != shown.program) {
+            announced = true;
+            shown = holder;
+            emit waiting(QStringLiteral("Waiting for another package manager to finish (") + holderText
+                         + QStringLiteral(")\u2026"));
+        }
+        msleep(kLockPollMs);
+    }
+    if (announced)
+        emit waiting(QString());
+    return true;
+}
 
 InstallWorker::~InstallWorker()
 {
@@ -442,6 +519,13 @@ void InstallWorker::run()
         arguments << QString::fromLatin1(kRpmPath) << QStringLiteral("-Uvh");
     }
     arguments << QString::fromLatin1(kPackagePath);
+
+    // dpkg itself would give up at once on a lock held by the automatic upgrades.
+    if (!waitForPackageManager(ss))
+        return;
+    // Past this point Cancel no longer ends the wizard: the package manager runs to its end.
+    if (!stage.testAndSetOrdered(Preparing, Installing))
+        return;
 
     QProcess process;
     process.start(program, arguments, QIODevice::ReadOnly);

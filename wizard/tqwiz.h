@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAtomicInt>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -72,14 +73,21 @@ public:
 
     /// True from the start of the worker until its thread has ended.
     bool isInstalling() const;
+    /// Ends a wait for another package manager before anything was installed; false once
+    /// the installation itself has started (it must then run to its end).
+    bool stopWaiting();
     /// Tells the user why the wizard does not close yet.
     void showStillRunningNote();
 
 private slots:
     void process_readData(const QStringList &ss);
     void process_finished(int retcode, const QStringList &ss);
+    void process_waiting(const QString &what);
 
 private:
+    /// False, with the page in its failed state, when a dependency of the package is missing.
+    bool dependenciesMet();
+
     QLabel *label;
     QTextEdit *outputView;
     InstallWorker *worker;
@@ -96,14 +104,27 @@ public:
     explicit InstallWorker(QObject *parent);
     ~InstallWorker() override;
 
+    /// Called from the GUI thread: the worker ends without installing, if it has not yet
+    /// started the package manager. True when it will.
+    bool cancelBeforeInstalling();
+
 signals:
     void dataRead(const QStringList &ss);
     void finished(int retcode, const QStringList &ss);
+    /// What the worker waits for before it can install ("Waiting for ..."), empty once it no longer does.
+    void waiting(const QString &what);
 
 protected:
     void run() override;
 
 private:
+    /// Waits while another package manager holds dpkg's locks; false when the wait ended
+    /// without them (cancelled, or too long: then reported with finished).
+    bool waitForPackageManager(QStringList &ss);
+
+    enum Stage { Preparing, Installing, Cancelled };
+    QAtomicInt stage; ///< the one value both threads touch: who gets to decide first
+
     QString program;
     QStringList arguments;
 };

@@ -234,9 +234,10 @@ private slots:
 
     void closingWhileInstallingWaitsForTheInstallation()
     {
-        useDpkg("sleep 2; exit 0");
+        useDpkg("touch /tmp/dpkg-started; sleep 2; exit 0");
         tqwiz window;
         startInstalling(window);
+        QTRY_VERIFY(QFile::exists("/tmp/dpkg-started"));
 
         window.reject();
         QTest::keyClick(&window, Qt::Key_Escape);

@@ -1,0 +1,175 @@
+#include "package_dependencies.h"
+
+#include "program_output.h"
+#include "shared_names.h"
+
+#include <map>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+struct Relation {
+    std::string name;
+    std::string op; ///< empty for an unversioned relation
+    std::string version;
+};
+
+struct Installed {
+    std::string version;
+    std::vector<Relation> provides;
+};
+
+std::string trimmed(const std::string &text)
+{
+    const size_t first = text.find_first_not_of(" \t\n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+}
+
+std::vector<std::string> split(const std::string &text, char separator)
+{
+    std::vector<std::string> parts;
+    std::istringstream stream(text);
+    for (std::string part; std::getline(stream, part, separator);) {
+        part = trimmed(part);
+        if (!part.empty())
+            parts.push_back(part);
+    }
+    return parts;
+}
+
+/// "libfoo:any (>= 1.2)" as name, operator and version; architecture qualifiers dropped.
+Relation parse_relation(const std::string &text)
+{
+    Relation relation;
+    const size_t open = text.find('(');
+    relation.name = trimmed(text.substr(0, open));
+    relation.name = relation.name.substr(0, relation.name.find(':'));
+    if (open != std::string::npos) {
+        const std::string inside = text.substr(open + 1, text.find(')', open) - open - 1);
+        const size_t versionStart = inside.find_first_not_of("<>= \t");
+        relation.op = trimmed(inside.substr(0, versionStart));
+        relation.version = versionStart == std::string::npos ? std::string() : trimmed(inside.substr(versionStart));
+    }
+    return relation;
+}
+
+/// The package's relation fields, as dpkg-deb -f prints them (continuation lines joined).
+std::vector<std::string> relation_groups(const char *packagePath, bool &known)
+{
+    const char *const argv[] = {kDpkgDebPath, "-f", packagePath, "Pre-Depends", "Depends", nullptr};
+    std::string fields;
+    const int status = program_output(argv, fields);
+    known = status == 0;
+    std::string joined;
+    std::istringstream lines(fields);
+    for (std::string line; std::getline(lines, line);) {
+        // "Depends: a, b" or, for a long field, a continuation line that starts with a blank.
+        const size_t colon = line.find(':');
+        const bool continuation = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+        if (continuation || colon == std::string::npos)
+            joined += " " + line;
+        else
+            joined += ", " + line.substr(colon + 1);
+    }
+    return split(joined, ',');
+}
+
+/// Every package in a state that satisfies dependencies, with its version and what it provides.
+std::map<std::string, Installed> installed_packages(bool &known)
+{
+    const char *const argv[] = {kDpkgQueryPath, "-W", "-f=${Package}\\t${Status}\\t${Version}\\t${Provides}\\n",
+                                nullptr};
+    std::string listing;
+    known = WIFEXITED(program_output(argv, listing)) && !listing.empty();
+    std::map<std::string, Installed> installed;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string name, status, version, provides;
+        std::getline(fields, name, '\t');
+        std::getline(fields, status, '\t');
+        std::getline(fields, version, '\t');
+        std::getline(fields, provides, '\t');
+        const std::string state = status.substr(status.rfind(' ') + 1);
+        if (state != "installed" && state != "triggers-pending" && state != "triggers-awaited")
+            continue;
+        Installed &entry = installed[name];
+        entry.version = version;
+        for (const std::string &provided : split(provides, ','))
+            entry.provides.push_back(parse_relation(provided));
+    }
+    return installed;
+}
+
+bool version_satisfies(const std::string &version, const std::string &op, const std::string &wanted)
+{
+    if (op.empty())
+        return true;
+    if (version.empty())
+        return false;
+    const char *const argv[] = {kDpkgPath, "--compare-versions", version.c_str(), op.c_str(), wanted.c_str(), nullptr};
+    std::string ignored;
+    const int status = program_output(argv, ignored);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool satisfied(const Relation &wanted, const std::map<std::string, Installed> &installed)
+{
+    const auto real = installed.find(wanted.name);
+    if (real != installed.end() && version_satisfies(real->second.version, wanted.op, wanted.version))
+        return true;
+    // A virtual package: an unversioned relation takes any provider, a versioned one only a versioned Provides.
+    for (const auto &package : installed) {
+        for (const Relation &provided : package.second.provides) {
+            if (provided.name == wanted.name
+                && (wanted.op.empty() || version_satisfies(provided.version, wanted.op, wanted.version)))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> unmet_dependencies(const char *packagePath)
+{
+    bool fieldsKnown = false;
+    const std::vector<std::string> groups = relation_groups(packagePath, fieldsKnown);
+    if (!fieldsKnown || groups.empty())
+        return {};
+    bool databaseKnown = false;
+    const std::map<std::string, Installed> installed = installed_packages(databaseKnown);
+    if (!databaseKnown)
+        return {};
+    std::vector<std::string> unmet;
+    for (const std::string &group : groups) {
+        bool met = false;
+        for (const std::string &alternative : split(group, '|'))
+            met = met || satisfied(parse_relation(alternative), installed);
+        if (!met)
+            unmet.push_back(group);
+    }
+    return unmet;
+}
+
+std::string packages_to_install(const std::vector<std::string> &unmet)
+{
+    std::string names;
+    for (const std::string &group : unmet) {
+        const std::vector<std::string> alternatives = split(group, '|');
+        if (!alternatives.empty())
+            names += (names.empty() ? "" : " ") + parse_relation(alternatives.front()).name;
+    }
+    return names;
+}
+
+std::string joined_relations(const std::vector<std::string> &unmet)
+{
+    std::string text;
+    for (const std::string &group : unmet)
+        text += (text.empty() ? "" : ", ") + group;
+    return text;
+}
