@@ -180,7 +180,8 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, c
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0)
-        become_child(argv, searchPath, extraEnvironment, shielded ? output : nullptr, shielded ? errors : nullptr, report[1]);
+        become_child(argv, searchPath, extraEnvironment, shielded ? output : nullptr, shielded ? errors : nullptr,
+                     report[1]);
     const int forkError = errno;
     close(report[1]);
     if (shielded) {

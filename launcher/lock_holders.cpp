@@ -1,6 +1,6 @@
 #include "lock_holders.h"
 
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -24,7 +24,17 @@ bool parse_lock_line(const std::string &line, pid_t &pid, unsigned &major, unsig
     std::string file;
     if (!(fields >> mode >> access >> pidValue >> file))
         return false;
-    if (sscanf(file.c_str(), "%x:%x:%lu", &major, &minor, &inode) != 3)
+    // "maj:min:inode", the device numbers in hexadecimal.
+    const char *text = file.c_str();
+    char *end = nullptr;
+    major = unsigned(strtoul(text, &end, 16));
+    if (*end != ':')
+        return false;
+    minor = unsigned(strtoul(end + 1, &end, 16));
+    if (*end != ':')
+        return false;
+    inode = strtoul(end + 1, &end, 10);
+    if (*end != '\0')
         return false;
     pid = pid_t(pidValue < 0 ? 0 : pidValue);
     return true;

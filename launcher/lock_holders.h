@@ -9,7 +9,7 @@
 
 struct LockHolder {
     bool held = false;
-    pid_t pid = 0; ///< 0 when the lock does not tell (an open file description lock)
+    pid_t pid = 0;       ///< 0 when the lock does not tell (an open file description lock)
     std::string program; ///< /proc/<pid>/comm, empty when unknown
 };
 

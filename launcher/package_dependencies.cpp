@@ -3,6 +3,7 @@
 #include "program_output.h"
 #include "shared_names.h"
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <sys/wait.h>
@@ -80,8 +81,8 @@ std::vector<std::string> relation_groups(const char *packagePath, bool &known)
 /// Every package in a state that satisfies dependencies, with its version and what it provides.
 std::map<std::string, Installed> installed_packages(bool &known)
 {
-    const char *const argv[] = {kDpkgQueryPath, "-W", "-f=${Package}\\t${Status}\\t${Version}\\t${Provides}\\n",
-                                nullptr};
+    const char *const argv[]
+        = {kDpkgQueryPath, "-W", "-f=${Package}\\t${Status}\\t${Version}\\t${Provides}\\n", nullptr};
     std::string listing;
     known = WIFEXITED(program_output(argv, listing)) && !listing.empty();
     std::map<std::string, Installed> installed;
@@ -122,14 +123,13 @@ bool satisfied(const Relation &wanted, const std::map<std::string, Installed> &i
     if (real != installed.end() && version_satisfies(real->second.version, wanted.op, wanted.version))
         return true;
     // A virtual package: an unversioned relation takes any provider, a versioned one only a versioned Provides.
-    for (const auto &package : installed) {
-        for (const Relation &provided : package.second.provides) {
-            if (provided.name == wanted.name
-                && (wanted.op.empty() || version_satisfies(provided.version, wanted.op, wanted.version)))
-                return true;
-        }
-    }
-    return false;
+    const auto provides = [&](const Relation &provided) {
+        return provided.name == wanted.name
+               && (wanted.op.empty() || version_satisfies(provided.version, wanted.op, wanted.version));
+    };
+    return std::any_of(installed.begin(), installed.end(), [&](const std::pair<const std::string, Installed> &package) {
+        return std::any_of(package.second.provides.begin(), package.second.provides.end(), provides);
+    });
 }
 
 } // namespace

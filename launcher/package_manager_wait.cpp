@@ -63,7 +63,7 @@ PackageManagerWait wait_for_package_manager(const char *adminDir, int limitSecon
             close(frontendFd);
         if (databaseFd >= 0)
             close(databaseFd);
-        return PackageManagerWait {outcome, -1, signalNumber};
+        return PackageManagerWait{outcome, -1, signalNumber};
     };
     // Not ours to lock (not root, a read-only database): dpkg says why itself.
     if (databaseFd < 0)
@@ -93,25 +93,25 @@ PackageManagerWait wait_for_package_manager(const char *adminDir, int limitSecon
             return {PackageManagerWait::Locked, frontendFd, 0};
         }
 
-        const int elapsed = int(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
+        const int elapsed
+            = int(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
         if (!announced) {
             announced = true;
             say("\nWaiting for another package manager to finish (" + describe_holder(holder) + "), at most "
                 + duration_text(limitSeconds) + ".\n");
         }
         if (elapsed >= limitSeconds) {
-            say("\nInstallation Aborted...The package manager is still busy after " + duration_text(limitSeconds)
-                + " (" + describe_holder(holder) + "); nothing installed. Try again later.\n");
+            say("\nInstallation Aborted...The package manager is still busy after " + duration_text(limitSeconds) + " ("
+                + describe_holder(holder) + "); nothing installed. Try again later.\n");
             return give_up(PackageManagerWait::TimedOut, 0);
         }
         if (elapsed / kProgressIntervalSeconds > progressReported) {
             progressReported = elapsed / kProgressIntervalSeconds;
-            say("\nStill waiting for the package manager (" + describe_holder(holder) + "): "
-                + duration_text(progressReported * kProgressIntervalSeconds) + " so far.\n");
+            say("\nStill waiting for the package manager (" + describe_holder(holder)
+                + "): " + duration_text(progressReported * kProgressIntervalSeconds) + " so far.\n");
         }
         // A signal cuts the sleep short, so the wait ends at once.
-        const timespec pause {0, kLockPollNanoseconds};
+        const timespec pause{0, kLockPollNanoseconds};
         nanosleep(&pause, nullptr);
     }
 }

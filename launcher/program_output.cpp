@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 int program_output(const char *const argv[], std::string &output)
 {
     int pipeFds[2];
@@ -19,8 +17,7 @@ int program_output(const char *const argv[], std::string &output)
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    const int spawnError
-        = posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
+    const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (spawnError != 0) {

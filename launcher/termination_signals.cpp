@@ -15,7 +15,7 @@ void remember_signal(int signalNumber)
 
 CaughtSignals catch_termination_signals()
 {
-    CaughtSignals caught {};
+    CaughtSignals caught{};
     struct sigaction catcher {};
     catcher.sa_handler = remember_signal;
     sigemptyset(&catcher.sa_mask);

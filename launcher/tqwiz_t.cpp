@@ -134,10 +134,9 @@ void report_unmet_dependencies(const std::vector<std::string> &unmet)
 
 /// Waits for the package manager, stages the configuration from the probed file and runs
 /// the package command; the result is the launcher's exit status.
-int stage_and_run(const char *const *args, bool searchPath, const char *command, char *path, int configFd,
-                  bool dpkg)
+int stage_and_run(const char *const *args, bool searchPath, const char *command, char *path, int configFd, bool dpkg)
 {
-    PackageManagerWait wait {PackageManagerWait::Unlockable, -1, 0};
+    PackageManagerWait wait{PackageManagerWait::Unlockable, -1, 0};
     if (dpkg) {
         // After the checks of the configuration, before its staging: a wait that ends
         // without the locks leaves nothing behind.
@@ -159,8 +158,8 @@ int stage_and_run(const char *const *args, bool searchPath, const char *command,
     }
 
     // With the frontend lock ours, dpkg must not try to take it again.
-    const ChildResult run = run_program(args, searchPath, ChildIo::Shielded,
-                                        wait.frontendFd >= 0 ? "DPKG_FRONTEND_LOCKED=1" : nullptr);
+    const ChildResult run
+        = run_program(args, searchPath, ChildIo::Shielded, wait.frontendFd >= 0 ? "DPKG_FRONTEND_LOCKED=1" : nullptr);
     if (wait.frontendFd >= 0)
         close(wait.frontendFd);
     report_outcome(run.status, command, path, nullptr);

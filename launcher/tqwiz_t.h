@@ -62,8 +62,7 @@ struct ChildResult {
 /// The child gets no descriptor of ours beyond standard input, output and error, and
 /// extraEnvironment ("NAME=value") besides our environment. A shielded child's caller
 /// catches the termination signals (termination_signals.h) for as long as it matters.
-ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io,
-                        const char *extraEnvironment = nullptr);
+ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, const char *extraEnvironment = nullptr);
 
 /// Puts /dev/null where standard input, output or error is closed, so that no file we open takes their place.
 void ensure_standard_descriptors();
@@ -89,9 +88,9 @@ struct PackageManagerWait {
 PackageManagerWait wait_for_package_manager(const char *adminDir, int limitSeconds);
 
 struct InstallationLock {
-    int fd;             ///< held while >= 0
-    LockHolder holder;  ///< who has it, when another installation does
-    int error;          ///< errno when the lock file could not be used
+    int fd;            ///< held while >= 0
+    LockHolder holder; ///< who has it, when another installation does
+    int error;         ///< errno when the lock file could not be used
 };
 
 /// Takes the one-installation-at-a-time lock at path without waiting.

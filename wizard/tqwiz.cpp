@@ -375,15 +375,14 @@ bool InstallPage::dependenciesMet()
     if (unmet.empty())
         return true;
     const bool one = unmet.size() == 1;
-    process_finished(kMissingDependencyStatus,
-                     QStringList() << QStringLiteral("\nThe package needs ")
-                                          + QString::fromStdString(joined_relations(unmet))
-                                          + (one ? QStringLiteral(", which is not installed.")
-                                                 : QStringLiteral(", which are not installed."))
-                                   << QStringLiteral("\nInstall ") + (one ? QStringLiteral("it") : QStringLiteral("them"))
-                                          + QStringLiteral(" first (apt-get install ")
-                                          + QString::fromStdString(packages_to_install(unmet))
-                                          + QStringLiteral("), then run the installer again. Nothing was installed."));
+    const QString needs
+        = QStringLiteral("\nThe package needs ") + QString::fromStdString(joined_relations(unmet))
+          + (one ? QStringLiteral(", which is not installed.") : QStringLiteral(", which are not installed."));
+    const QString remedy = QStringLiteral("\nInstall ") + (one ? QStringLiteral("it") : QStringLiteral("them"))
+                           + QStringLiteral(" first (apt-get install ")
+                           + QString::fromStdString(packages_to_install(unmet))
+                           + QStringLiteral("), then run the installer again. Nothing was installed.");
+    process_finished(kMissingDependencyStatus, QStringList() << needs << remedy);
     return false;
 }
 

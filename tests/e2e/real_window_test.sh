@@ -6,7 +6,7 @@ source "$(dirname "$0")/lib.sh"
 PICTURES=${PICTURES:-$BUILD_DIR/pictures}
 mkdir -p "$PICTURES"
 chmod 0777 "$PICTURES"
-export IMAGE SAMPLE_CONF PICTURES SOURCE_DIR
+export IMAGE SAMPLE_CONF PICTURES SOURCE_DIR HOLD_DPKG_LOCKS
 
 SETUP_TITLE="^Morrowlin Tesserak 6.9.6.131326 Setup\$"
 LOG=/var/log/morrowlin-tesserak/agent-starts.log
@@ -200,6 +200,53 @@ expect_contains "the launcher does not report it as finished" "$stdout" $'\nErro
 expect_not_contains "no success line" "$stdout" "Installation Finished"
 expect_result "no agent program started" "" agent
 expect_result "no agent program started for the user" "" agent_home
+
+case_ "dpkg busy when the install page opens, and a second launch meanwhile"
+new_results
+with_x --fake /usr/bin/pkexec="$SOURCE_DIR/tests/e2e/fakes/lock-checking-pkexec" -- '
+    "$HOLD_DPKG_LOCKS" 4 /tmp/held &
+    while [ ! -e /tmp/held ]; do sleep 0.05; done
+    start_wizard
+    press "$win" Return
+    sleep 1; picture "$win" waiting
+    [ -e /tmp/pkexec-started ] && echo started >"$OUT/pkexec_while_waiting"
+    files="/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb /tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb_ui_bin"
+    stat -c "%i %y %s" $files >"$OUT/files_before"
+    "$IMAGE" >"$OUT/second_stdout" 2>&1; echo $? >"$OUT/second_status"
+    stat -c "%i %y %s" $files >"$OUT/files_after"
+    for _ in $(seq 200); do [ -e /tmp/pkexec-started ] && break; sleep 0.1; done
+    wait_for_dpkg_end; sleep 1
+    installed_status >"$OUT/installed"
+    [ -e /tmp/pkexec-while-locked ] && echo yes >"$OUT/pkexec_while_locked"
+    press "$win" Return
+    wait $image; echo $? >"$OUT/status"
+    true'
+expect_result "pkexec waits while the locks are held" "" pkexec_while_waiting
+expect_result "and starts only once they are free" "" pkexec_while_locked
+expect_result "the second launch is refused" $'75\n' second_status
+read_result second second_stdout
+expect_contains "and says why in one line" "$second" $'\nAnother installation is running (process '
+expect_contains "and that nothing was written" "$second" $'); nothing was written.\n'
+expect_eq "the first one's files are untouched" "$(cat "$OUT/files_before")" "$(cat "$OUT/files_after")"
+expect_result "the first installation finishes" "install ok installed" installed
+expect_result "launcher status" $'0\n' status
+
+case_ "no libtdb1: the wizard refuses, nothing installed, apt still works"
+new_results
+with_x --setup 'dpkg --remove libtdb1 >/dev/null' -- '
+    start_wizard
+    press "$win" Return
+    sleep 1; picture "$win" missing-dependency
+    press "$win" Escape
+    wait $image; echo $? >"$OUT/status"
+    installed_status >"$OUT/installed"
+    [ -e /tmp/agent.conf ] && echo staged >"$OUT/staged"
+    apt-get check >/dev/null 2>&1; echo $? >"$OUT/apt_check"
+    true'
+expect_result "launcher status" $'69\n' status
+expect_result "nothing installed" "" installed
+expect_result "nothing staged" "" staged
+expect_result "apt-get check passes" $'0\n' apt_check
 
 case_ "closing while the installation runs"
 new_results

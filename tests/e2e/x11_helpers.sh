@@ -33,12 +33,13 @@ press() { xdotool windowfocus --sync "$1" key "$2"; }
 # (An older picture may be another user's: it is replaced, not overwritten.)
 picture() { rm -f "$PICTURES/$2.png"; import -window "$1" "$PICTURES/$2.png"; }
 
-# Waits until no dpkg process runs any more (the installation has ended).
+dpkg_running() { pgrep -x dpkg >/dev/null || pgrep -f 'dpkg.real' >/dev/null; }
+
+# Waits for the installation's dpkg to start (up to 10 s: the wizard checks the
+# package's dependencies and dpkg's locks first) and then to end.
 wait_for_dpkg_end() {
-    for _ in $(seq 600); do
-        pgrep -x dpkg >/dev/null || pgrep -f 'dpkg.real' >/dev/null || return 0
-        sleep 0.1
-    done
+    for _ in $(seq 100); do dpkg_running && break; sleep 0.1; done
+    for _ in $(seq 600); do dpkg_running || return 0; sleep 0.1; done
 }
 
 wait_for_file() { for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }

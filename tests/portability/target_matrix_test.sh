@@ -13,7 +13,7 @@ TARGETS=${TARGETS:-"bullseye:11 bookworm:12 trixie:13"}
 
 SETUP_TITLE="^Morrowlin Tesserak 6.9.6.131326 Setup\$"
 LOG=/var/log/morrowlin-tesserak/agent-starts.log
-export IMAGE NATIVE_PACKAGE SAMPLE_CONF SOURCE_DIR SETUP_TITLE LOG
+export IMAGE NATIVE_PACKAGE SAMPLE_CONF SOURCE_DIR SETUP_TITLE LOG HOLD_DPKG_LOCKS
 
 # A branded copy of the shipped wizard, to extract its configuration from.
 printf 'site = matrix\n' >"$BUILD_DIR/matrix-config.txt"
@@ -50,14 +50,18 @@ for target in $TARGETS; do
     expect_result "the wizard's extract command runs" $'0\n' wizard_extract_status
     expect_result "and writes the configuration it carries" $'identical\n' wizard_extracted
 
-    case_ "Debian $release: text-mode installation"
+    case_ "Debian $release: text-mode installation while dpkg's locks are held"
     new_results
     in_target -- bash -c '
         cp "$SAMPLE_CONF" .agent.conf
+        "$HOLD_DPKG_LOCKS" 2 /tmp/held &
+        while [ ! -e /tmp/held ]; do sleep 0.05; done
         "$IMAGE" install >"$OUT/stdout" 2>&1; echo $? >"$OUT/status"
         kirra-cli -v >"$OUT/kirra" 2>&1'
     expect_result "launcher status" $'0\n' status
     read_result stdout stdout
+    expect_contains "waits for this dpkg's locks" "$stdout" \
+        $'\nWaiting for another package manager to finish (unattended-upgr, process '
     expect_contains "the success line" "$stdout" $'\nInstallation Finished\n\n\n'
     expect_result "kirra-cli -v" $'6.9.6.131326\n' kirra
 

@@ -130,6 +130,34 @@ private slots:
         QCOMPARE(run.final.mid(0, 2), (QStringList{"Could not start application ", "/usr/bin/pkexec"}));
         QVERIFY2(run.final.at(2).startsWith("\n") && run.final.at(2).size() > 1, qPrintable(run.final.at(2)));
     }
+
+    void waitsWhileAnotherPackageManagerHoldsTheLocksAndNamesIt()
+    {
+        // pkexec notes whether the locks were still held when it was started.
+        writeScript(kPkexec, QByteArray(HOLD_DPKG_LOCKS) + " --try || touch /tmp/pkexec-too-early\nexec \"$@\"");
+        writeScript(kDpkg, "exit 0");
+        QProcess holder;
+        holder.start(QStringLiteral(HOLD_DPKG_LOCKS), QStringList{"1.5", "/tmp/held"});
+        QVERIFY(holder.waitForStarted());
+        QTRY_VERIFY(QFile::exists("/tmp/held"));
+        const qint64 holderPid = holder.processId();
+
+        InstallWorker worker(nullptr);
+        QSignalSpy waiting(&worker, SIGNAL(waiting(const QString &)));
+        QSignalSpy finished(&worker, SIGNAL(finished(int, const QStringList &)));
+        worker.start();
+        QVERIFY(worker.wait(30000));
+        holder.waitForFinished();
+
+        QCOMPARE(waiting.size(), 2);
+        QCOMPARE(waiting.first().at(0).toString(),
+                 QStringLiteral("Waiting for another package manager to finish (unattended-upgr, process ")
+                     + QString::number(holderPid) + QStringLiteral(")\u2026"));
+        QCOMPARE(waiting.last().at(0).toString(), QString());
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().at(0).toInt(), 0);
+        QVERIFY2(!QFile::exists("/tmp/pkexec-too-early"), "pkexec started while the locks were held");
+    }
 };
 
 QTEST_GUILESS_MAIN(InstallWorkerTest)

@@ -19,6 +19,7 @@ namespace {
 const QString kStaged = QStringLiteral("/tmp/agent.conf");
 const QString kAgentLog = QStringLiteral("/tmp/agent-started");
 const QString kPkexecLog = QStringLiteral("/tmp/pkexec-ran");
+const QString kPackage = QStringLiteral("/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb");
 const QByteArray kConfig("[agent]\ntenant = test\n");
 
 /// Answers every message box with answer, printing "title|text" for each on stdout.
@@ -250,6 +251,57 @@ private slots:
         QVERIFY(noteText(window).isEmpty());
         window.close();
         QVERIFY(!window.isVisible());
+    }
+
+    void cancelWhileWaitingForThePackageManagerClosesWithoutInstalling()
+    {
+        QFile::remove(kPkexecLog);
+        writeScript("/usr/bin/pkexec", "touch " + kPkexecLog.toUtf8() + "; exec \"$@\"");
+        useDpkg("exit 0");
+        QProcess holder;
+        holder.start(QStringLiteral(HOLD_DPKG_LOCKS), QStringList{"30", "/tmp/held"});
+        QVERIFY(holder.waitForStarted());
+        QTRY_VERIFY(QFile::exists("/tmp/held"));
+        tqwiz window;
+        startInstalling(window);
+        QTRY_VERIFY(noteText(window).startsWith("Waiting for another package manager to finish (unattended-upgr"));
+
+        window.button(QWizard::CancelButton)->click();
+        QVERIFY(!window.isVisible());
+        QCOMPARE(window.exitStatus, 0);
+        holder.kill();
+        holder.waitForFinished();
+        QTest::qWait(500);
+        QVERIFY2(!QFile::exists(kPkexecLog), "the package manager ran after Cancel");
+    }
+
+    void aMissingDependencyFailsBeforeStagingAndNamesIt()
+    {
+        // A package at the package path that needs what no machine has.
+        QDir().mkpath(work.filePath("pkg/DEBIAN"));
+        QFile control(work.filePath("pkg/DEBIAN/control"));
+        QVERIFY(control.open(QIODevice::WriteOnly));
+        control.write("Package: morrowlin-tesserak\nVersion: 1\nArchitecture: all\nMaintainer: T <t@example.invalid>\n"
+                      "Description: t\nDepends: libtdb1, no-such-library (>= 2) | no-such-other\n");
+        control.close();
+        QCOMPARE(QProcess::execute("dpkg-deb", {"--build", work.filePath("pkg"), kPackage}), 0);
+        QFile::remove(kPkexecLog);
+        writeScript("/usr/bin/pkexec", "touch " + kPkexecLog.toUtf8() + "; exec \"$@\"");
+        tqwiz window;
+        startInstalling(window);
+        QFile::remove(kPackage);
+
+        QCOMPARE(window.currentPage()->title(), QStringLiteral("Failed."));
+        QCOMPARE(viewText(window), QStringLiteral("Failed with error :69\n\nThe package needs no-such-library (>= 2) | "
+                                                  "no-such-other, which is not installed.\n\nInstall it first (apt-get "
+                                                  "install no-such-library), then run the installer again. Nothing was "
+                                                  "installed."));
+        QVERIFY(visible(window, QWizard::CancelButton) && !visible(window, QWizard::FinishButton));
+        QVERIFY(!QFile::exists(kStaged));
+        window.button(QWizard::CancelButton)->click();
+        QCOMPARE(window.exitStatus, 69);
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(kPkexecLog));
     }
 
     void stagingReplacesAPlantedLinkWithoutWritingThroughIt()
