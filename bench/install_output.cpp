@@ -2,7 +2,9 @@
 // page's "Finished." for a package manager that prints MIB mebibytes of
 // output. Runs the real window and worker; must run inside the sandbox, since
 // it replaces /usr/bin/pkexec and stages /tmp/agent.conf.
-// usage: install_output MIB
+// usage: install_output MIB [words|unbroken]
+//   words:    dpkg-like lines of words (the default)
+//   unbroken: 100-character lines without blanks, as a script printing base64 would
 
 #include "tqwiz.h"
 
@@ -30,8 +32,9 @@ qint64 nowNs()
 
 int main(int argc, char **argv)
 {
-    if (argc != 2 || atoi(argv[1]) <= 0) {
-        fputs("usage: install_output MIB\n", stderr);
+    const QByteArray shape = argc > 2 ? QByteArray(argv[2]) : QByteArray("words");
+    if (argc < 2 || argc > 3 || atoi(argv[1]) <= 0 || (shape != "words" && shape != "unbroken")) {
+        fputs("usage: install_output MIB [words|unbroken]\n", stderr);
         return 2;
     }
     if (!QFile::exists("/.installer-sandbox")) {
@@ -39,13 +42,15 @@ int main(int argc, char **argv)
         return 2;
     }
     QApplication app(argc, argv);
-    // dpkg-like lines, as fast as a pipe takes them, then the moment it ended.
+    // The output as fast as a pipe takes it, then the moment it ended.
+    const QByteArray bytes = QByteArray::number(qint64(atoi(argv[1])) * 1024 * 1024);
+    const QByteArray output = shape == "words" ? "yes 'Unpacking morrowlin-tesserak (6.9.6-131326.ubuntu) over "
+                                                 "(6.9.6-131326.ubuntu) ...' | head -c "
+                                                     + bytes
+                                               : "head -c " + bytes + " /dev/zero | tr '\\0' x | fold -w 100";
     QFile pkexec("/usr/bin/pkexec");
     pkexec.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    pkexec.write(QByteArray("#!/bin/sh\nyes 'Unpacking morrowlin-tesserak (6.9.6-131326.ubuntu) over "
-                            "(6.9.6-131326.ubuntu) ...' | head -c ")
-                 + QByteArray::number(qint64(atoi(argv[1])) * 1024 * 1024) + "\ndate +%s%N >" + kEndFile
-                 + "\nexit 0\n");
+    pkexec.write("#!/bin/sh\n" + output + "\ndate +%s%N >" + kEndFile + "\nexit 0\n");
     pkexec.close();
     pkexec.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile::remove(kEndFile);

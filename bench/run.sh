@@ -1,10 +1,11 @@
 #!/bin/bash
 # Benchmarks of the installer image. Prints a table of medians measured side
 # by side in this run, with the targets they are held to.
-# usage: bench/run.sh [RUNS]     (RUNS per measurement, default 10)
+# usage: bench/run.sh [RUNS]     (RUNS per measurement, default 10; 1 is a smoke run)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10}
+warmup=$((runs > 1 ? 3 : 0))
 "$top/tools/build.sh" >/dev/null
 
 work="$top/build/bench"
@@ -14,20 +15,18 @@ NATIVE_SIZE=18286626
 LARGE_SIZE=$((512 * 1024 * 1024))
 WIZARD="$top/build/portable/wizard/tqwiz" # the one the image ships
 
-# --- images around random payloads, built from the launcher's own sources ---
-build_image() { # NAME PAYLOAD
-    sed -e "s|@NATIVE_PAYLOAD@|$work/$2|" -e "s|@WIZARD_PAYLOAD@|$WIZARD|" \
-        "$top/launcher/payloads.S.in" >"$1.S"
-    g++ -std=c++17 -O3 -DNDEBUG -I"$top/launcher" "$top"/launcher/{main_t,tqwiz_t,payload_write,child_process,config_staging}.cpp \
-        "$1.S" -o "$1.run"
-}
+# --- images around random payloads, built by CMake from the launcher's own target ---
 for spec in "native:$NATIVE_SIZE" "large:$LARGE_SIZE"; do
     name=${spec%%:*} size=${spec#*:}
     [ "$(stat -c %s "$name.bin" 2>/dev/null || echo 0)" = "$size" ] || head -c "$size" /dev/urandom >"$name.bin"
-    [ "$name.run" -nt "$name.bin" ] && [ "$name.run" -nt "$top/launcher/payload_write.cpp" ] || build_image "$name" "$name.bin"
     # What a user would build instead: a shell script with the payload appended.
     { printf '#!/bin/sh\ntail -c %s "$0" >"$1"\nexit 0\n' "$size"; cat "$name.bin"; } >"$name.sfx"
     chmod +x "$name.sfx"
+done
+cmake -S "$top" -B "$top/build" "-DBENCH_PAYLOADS=$work/native.bin;$work/large.bin" "-DBENCH_WIZARD=$WIZARD" >/dev/null
+cmake --build "$top/build" --target bench_image_native bench_image_large >/dev/null
+for name in native large; do
+    cp "$top/build/bench/bench_image_$name" "$name.run"
     cat "$name.bin" "$name.run" "$name.sfx" >/dev/null # into the page cache
 done
 
@@ -37,7 +36,7 @@ median_ms() { # CSV ROW
 
 declare -A result
 for name in native large; do
-    hyperfine -N --warmup 3 --runs "$runs" --prepare "rm -f $work/out.bin" --export-csv "$name.csv" \
+    hyperfine -N --warmup "$warmup" --runs "$runs" --prepare "rm -f $work/out.bin" --export-csv "$name.csv" \
         "$work/$name.run extract $work/out.bin" "cp $work/$name.bin $work/out.bin" "$work/$name.sfx $work/out.bin" \
         >/dev/null
     result[$name.extract]=$(median_ms "$name.csv" 1)
@@ -56,7 +55,7 @@ rm -f out.bin
 image="$top/build/morrowlin-tesserak-installer.run"
 package="$top/build/package/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb"
 image_overhead=$(($(stat -c %s "$image") - $(stat -c %s "$package") - $(stat -c %s "$WIZARD") - 80))
-hyperfine -N --warmup 5 --runs $((runs * 5)) --export-csv help.csv "$image help" >/dev/null
+hyperfine -N --warmup "$warmup" --runs $((runs * 5)) --export-csv help.csv "$image help" >/dev/null
 help_ms=$(median_ms help.csv 1)
 
 # The wizard's first window, in a private X server inside the sandbox.

@@ -1,29 +1,49 @@
 #include "lock_holders.h"
 
+#include "text_parts.h"
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr long kOverlayMagic = 0x794c7630; // overlayfs' statfs type
 
+/// The whole of a small file such as /proc/locks (whose size stat does not tell).
+std::string read_all(const char *path)
+{
+    std::string text;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer, size_t(got));
+    }
+    close(fd);
+    return text;
+}
+
 /// One line of /proc/locks: "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF".
 /// Lines of processes waiting for a lock ("1: -> POSIX ...") do not hold it.
 bool parse_lock_line(const std::string &line, pid_t &pid, unsigned &major, unsigned &minor, unsigned long &inode)
 {
-    std::istringstream fields(line);
-    std::string id, kind, mode, access;
-    if (!(fields >> id >> kind) || kind == "->")
+    const std::vector<std::string> fields = parts_of(line, ' ', true);
+    if (fields.size() < 6 || fields[1] == "->")
         return false;
-    long pidValue = 0;
-    std::string file;
-    if (!(fields >> mode >> access >> pidValue >> file))
-        return false;
+    const long pidValue = strtol(fields[4].c_str(), nullptr, 10);
+    const std::string &file = fields[5];
     // "maj:min:inode", the device numbers in hexadecimal.
     const char *text = file.c_str();
     char *end = nullptr;
@@ -49,8 +69,8 @@ LockHolder holder_of_process(pid_t pid)
     holder.pid = pid > 0 ? pid : 0;
     if (holder.pid == 0)
         return holder;
-    std::ifstream comm("/proc/" + std::to_string(holder.pid) + "/comm");
-    std::getline(comm, holder.program);
+    holder.program = read_all(("/proc/" + std::to_string(holder.pid) + "/comm").c_str());
+    holder.program = holder.program.substr(0, holder.program.find('\n'));
     return holder;
 }
 
@@ -63,8 +83,7 @@ LockHolder lock_holder(const char *path)
     // device, not the overlay's: the inode alone has to do there.
     struct statfs fs {};
     const bool overlay = statfs(path, &fs) == 0 && long(fs.f_type) == kOverlayMagic;
-    std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
+    for (const std::string &line : parts_of(read_all("/proc/locks"), '\n', true)) {
         pid_t pid = 0;
         unsigned major = 0, minor = 0;
         unsigned long inode = 0;

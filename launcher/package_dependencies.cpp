@@ -2,11 +2,12 @@
 
 #include "program_output.h"
 #include "shared_names.h"
+#include "text_parts.h"
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 #include <sys/wait.h>
+#include <utility>
 
 namespace {
 
@@ -29,14 +30,14 @@ std::string trimmed(const std::string &text)
     return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
 }
 
+/// The non-empty parts of text between separators, trimmed.
 std::vector<std::string> split(const std::string &text, char separator)
 {
     std::vector<std::string> parts;
-    std::istringstream stream(text);
-    for (std::string part; std::getline(stream, part, separator);) {
-        part = trimmed(part);
-        if (!part.empty())
-            parts.push_back(part);
+    for (const std::string &part : parts_of(text, separator, true)) {
+        std::string trimmedPart = trimmed(part);
+        if (!trimmedPart.empty())
+            parts.push_back(std::move(trimmedPart));
     }
     return parts;
 }
@@ -65,8 +66,7 @@ std::vector<std::string> relation_groups(const char *packagePath, bool &known)
     const int status = program_output(argv, fields);
     known = status == 0;
     std::string joined;
-    std::istringstream lines(fields);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string &line : parts_of(fields, '\n', true)) {
         // "Depends: a, b" or, for a long field, a continuation line that starts with a blank.
         const size_t colon = line.find(':');
         const bool continuation = !line.empty() && (line[0] == ' ' || line[0] == '\t');
@@ -86,14 +86,10 @@ std::map<std::string, Installed> installed_packages(bool &known)
     std::string listing;
     known = WIFEXITED(program_output(argv, listing)) && !listing.empty();
     std::map<std::string, Installed> installed;
-    std::istringstream lines(listing);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string name, status, version, provides;
-        std::getline(fields, name, '\t');
-        std::getline(fields, status, '\t');
-        std::getline(fields, version, '\t');
-        std::getline(fields, provides, '\t');
+    for (const std::string &line : parts_of(listing, '\n', true)) {
+        std::vector<std::string> fields = parts_of(line, '\t', false);
+        fields.resize(4);
+        const std::string &name = fields[0], &status = fields[1], &version = fields[2], &provides = fields[3];
         const std::string state = status.substr(status.rfind(' ') + 1);
         if (state != "installed" && state != "triggers-pending" && state != "triggers-awaited")
             continue;

@@ -2,10 +2,18 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#ifndef SYS_copy_file_range
+#define SYS_copy_file_range 326 // x86-64 (Linux 4.5); older headers do not name it
+#endif
 
 namespace {
 
@@ -33,7 +41,10 @@ int open_destination(const char *path, Destination destination, int &error)
         return -1;
     }
     // Only now is it safe to cut the file; a group- or world-writable leftover loses those bits.
-    if (fcntl(fd, F_SETFL, O_WRONLY) != 0 || ftruncate(fd, 0) != 0 || fchmod(fd, st.st_mode & 0755) != 0) {
+    // A new file is not cut: on ext4 a file cut to length 0 is written back in full at close
+    // (its protection against a crash losing replaced data), which costs more than the copy.
+    if (fcntl(fd, F_SETFL, O_WRONLY) != 0 || (st.st_size != 0 && ftruncate(fd, 0) != 0)
+        || fchmod(fd, st.st_mode & 0755) != 0) {
         error = errno;
         close(fd);
         return -1;
@@ -60,6 +71,88 @@ void populate_source(const unsigned char *data, size_t size)
 #endif
 }
 
+/// Where data lies in the executable's own file: found through the program headers of the
+/// segment that holds it. -1 when it is not file-backed there (a test's heap data, say).
+off_t file_offset_of(const unsigned char *data, size_t size)
+{
+    struct Search {
+        uintptr_t address;
+        size_t size;
+        off_t offset;
+    } search{reinterpret_cast<uintptr_t>(data), size, -1};
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *context) {
+            auto *wanted = static_cast<Search *>(context);
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr) &header = info->dlpi_phdr[i];
+                const uintptr_t start = info->dlpi_addr + header.p_vaddr;
+                if (header.p_type == PT_LOAD && wanted->address >= start
+                    && wanted->address + wanted->size <= start + header.p_filesz) {
+                    wanted->offset = off_t(header.p_offset + (wanted->address - start));
+                    return 1;
+                }
+            }
+            return 1; // the first object is the executable itself: the payloads are nowhere else
+        },
+        &search);
+    return search.offset;
+}
+
+/// Opens the executable's own file when its bytes at offset are data's; -1 otherwise.
+int open_own_file(const unsigned char *data, size_t size, off_t offset)
+{
+    const int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    unsigned char head[4096];
+    const size_t length = size < sizeof head ? size : sizeof head;
+    if (pread(fd, head, length, offset) != ssize_t(length) || memcmp(head, data, length) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+enum class KernelCopy { Done, Refused, Failed };
+
+/// Copies size bytes at offset of in to out inside the kernel, page cache to page cache:
+/// copy_file_range where the kernel and file systems have it, else sendfile. Refused when
+/// neither is allowed here before anything was copied; Failed (with errno) on a real error.
+KernelCopy copy_in_kernel(int in, off_t offset, int out, size_t size, int &error)
+{
+    bool copyRange = true;
+    bool copied = false;
+    while (size > 0) {
+        ssize_t done = -1;
+        if (copyRange) {
+            // The system call itself: glibc before 2.27 has no wrapper.
+            loff_t from = offset;
+            done = syscall(SYS_copy_file_range, in, &from, out, nullptr, size, 0u);
+            if (done < 0 && !copied
+                && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM)) {
+                copyRange = false;
+                continue;
+            }
+        } else {
+            off_t from = offset;
+            done = sendfile(out, in, &from, size);
+            if (done < 0 && !copied && (errno == ENOSYS || errno == EINVAL || errno == EPERM))
+                return KernelCopy::Refused;
+        }
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            // A count of 0 before the end: the file system took no more, as a full disk does.
+            error = done < 0 ? errno : ENOSPC;
+            return KernelCopy::Failed;
+        }
+        copied = true;
+        offset += done;
+        size -= size_t(done);
+    }
+    return KernelCopy::Done;
+}
+
 } // namespace
 
 int32_t payload_size(const unsigned char *sizeWord)
@@ -76,6 +169,23 @@ PayloadWriteResult write_payload(const unsigned char *data, const unsigned char 
     const int fd = open_destination(path, destination, error);
     if (fd < 0)
         return {PayloadWriteResult::OpenFailed, error};
+
+    // Straight from the image's own file, never through this process's memory.
+    const int32_t size = payload_size(sizeWord);
+    const off_t offset = size > 0 ? file_offset_of(data, size_t(size)) : -1;
+    const int own = offset >= 0 ? open_own_file(data, size_t(size), offset) : -1;
+    if (own >= 0) {
+        const KernelCopy copy = copy_in_kernel(own, offset, fd, size_t(size), error);
+        close(own);
+        if (copy == KernelCopy::Failed) {
+            close(fd);
+            return {PayloadWriteResult::ShortWrite, error};
+        }
+        if (copy == KernelCopy::Done)
+            return close(fd) == 0 ? PayloadWriteResult{PayloadWriteResult::Written, 0}
+                                  : PayloadWriteResult{PayloadWriteResult::ShortWrite, errno};
+    }
+
     FILE *file = fdopen(fd, "wb");
     if (!file) {
         error = errno;
@@ -83,7 +193,6 @@ PayloadWriteResult write_payload(const unsigned char *data, const unsigned char 
         return {PayloadWriteResult::OpenFailed, error};
     }
 
-    const int32_t size = payload_size(sizeWord);
     if (size < 0) {
         fclose(file);
         return {PayloadWriteResult::ShortWrite, EINVAL};

@@ -7,4 +7,4 @@ set(LAUNCHER_SHARED_SOURCES
     "${CMAKE_CURRENT_LIST_DIR}/lock_holders.cpp" "${CMAKE_CURRENT_LIST_DIR}/lock_holders.h"
     "${CMAKE_CURRENT_LIST_DIR}/package_dependencies.cpp" "${CMAKE_CURRENT_LIST_DIR}/package_dependencies.h"
     "${CMAKE_CURRENT_LIST_DIR}/program_output.cpp" "${CMAKE_CURRENT_LIST_DIR}/program_output.h"
-    "${CMAKE_CURRENT_LIST_DIR}/shared_names.h")
+    "${CMAKE_CURRENT_LIST_DIR}/shared_names.h" "${CMAKE_CURRENT_LIST_DIR}/text_parts.h")

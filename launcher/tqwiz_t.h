@@ -43,7 +43,8 @@ struct PayloadWriteResult {
     int error; ///< errno of the failed step, 0 when written
 };
 
-/// Writes one payload to path in a single write from the mapped data.
+/// Writes one payload to path: copied inside the kernel from the image's own file, or, where
+/// the kernel refuses that, in a single write from the mapped data.
 PayloadWriteResult write_payload(const unsigned char *data, const unsigned char *sizeWord, const char *path,
                                  Destination destination);
 

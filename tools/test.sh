@@ -6,6 +6,8 @@
 #   3. the whole suite again in build-sanitize/, built with AddressSanitizer
 #      and UndefinedBehaviorSanitizer
 #   4. line coverage per directory (tools/coverage.sh)
+#   5. every benchmark script once, with the fewest repeats (a smoke run:
+#      nothing is timed against a target, but a broken benchmark fails)
 set -eu
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -24,3 +26,8 @@ export LSAN_OPTIONS
 unset LSAN_OPTIONS
 
 tools/coverage.sh
+
+for bench in bench/run.sh bench/install_output.sh bench/lock_release.sh; do
+    echo "== $bench (smoke run)"
+    "$bench" 1 >/dev/null
+done

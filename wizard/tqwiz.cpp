@@ -46,6 +46,9 @@ constexpr int kCheckFinishTimeoutMs = 30000;
 constexpr int kMissingToolCode = 2;
 // Like a shell's "found but cannot execute".
 constexpr int kStartFailedCode = 126;
+// Longer words are broken anywhere in the output view: far wider than any view, far longer
+// than any word of a package manager's messages.
+constexpr int kLongestWordWrapped = 1000;
 // How soon a released package manager lock is noticed.
 constexpr unsigned long kLockPollMs = 200;
 constexpr int kCheckSpacerWidth = 400;
@@ -87,6 +90,18 @@ QString stageConfiguration(const QString &source, const QString &staged)
     const int error = stage_configuration(config.fd, QFile::encodeName(staged).constData());
     close(config.fd);
     return error == 0 ? QString() : QString::fromLocal8Bit(strerror(error));
+}
+
+/// The length of the longest run of text without a blank or a line break.
+int longestWord(const QString &text)
+{
+    int longest = 0;
+    int current = 0;
+    for (const QChar c : text) {
+        current = c.isSpace() ? 0 : current + 1;
+        longest = std::max(longest, current);
+    }
+    return longest;
 }
 
 /// At most limit characters of text, marked where it was cut.
@@ -361,6 +376,17 @@ bool InstallPage::isInstalling() const
     return worker && !worker->isFinished();
 }
 
+void InstallPage::appendEntry(const QString &entry)
+{
+    // Qt lays out a word wider than the view by measuring the rest of the word for every line
+    // it fills, which grows with the square of the word's length: a read of output without
+    // blanks (base64, a progress bar) makes one word of up to 64 KiB. Such output is broken
+    // anywhere from then on, as the word itself was anyway, and costs time in proportion.
+    if (outputView->wordWrapMode() != QTextOption::WrapAnywhere && longestWord(entry) > kLongestWordWrapped)
+        outputView->setWordWrapMode(QTextOption::WrapAnywhere);
+    outputView->append(entry);
+}
+
 bool InstallPage::stopWaiting()
 {
     if (!worker || !worker->cancelBeforeInstalling())
@@ -408,7 +434,7 @@ void InstallPage::process_readData(const QStringList &ss)
     for (int i = shownEntries; i < ss.size(); ++i) {
         QString entry = ss.at(i);
         entry.remove(QLatin1Char('\n'));
-        outputView->append(entry);
+        appendEntry(entry);
     }
     shownEntries = ss.size();
 }
@@ -421,7 +447,7 @@ void InstallPage::process_finished(int retcode, const QStringList &ss)
         static_cast<tqwiz *>(wizard())->exitStatus = retcode;
         outputView->insertPlainText(QStringLiteral("Failed with error :") + QString::number(retcode));
         for (const QString &entry : ss)
-            outputView->append(entry);
+            appendEntry(entry);
         setTitle(QStringLiteral("Failed."));
         wizard()->button(QWizard::CancelButton)->show();
         wizard()->button(QWizard::FinishButton)->hide();

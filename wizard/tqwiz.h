@@ -87,6 +87,8 @@ private slots:
 private:
     /// False, with the page in its failed state, when a dependency of the package is missing.
     bool dependenciesMet();
+    /// Adds entry to the output view as a paragraph of its own.
+    void appendEntry(const QString &entry);
 
     QLabel *label;
     QTextEdit *outputView;
