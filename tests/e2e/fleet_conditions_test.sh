@@ -62,7 +62,7 @@ sandboxed --ro "$OUT/share" --cwd "$OUT/share" -- bash -c '
     TMPDIR=/var/tmp "$IMAGE" install >"$OUT/stdout" 2>/dev/null; echo $? >"$OUT/status"
     dpkg-query -W -f="\${Status}" morrowlin-tesserak >"$OUT/installed"
     find /tmp /var/tmp "$PWD" -name "$PKG" >"$OUT/copies"
-    ls -A /var/tmp | grep morrowlin >"$OUT/private_dirs"
+    ls -A /var/tmp | grep "^morrowlin-tesserak\.[A-Za-z0-9]\{6\}$" >"$OUT/private_dirs"
     true'
 read_result stdout stdout
 expect_contains "says why" "$stdout" $'\n The current directory cannot take the package (Read-only file system): using a private directory instead.\n'
