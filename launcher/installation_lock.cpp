@@ -54,8 +54,8 @@ InstallationLock take_installation_lock(const char *path)
 void release_installation_lock(const InstallationLock &lock, const char *path)
 {
     // Removed while still held, so that no later installation locks the file being removed.
-    struct stat opened {
-    }, current{};
+    struct stat opened {};
+    struct stat current {};
     if (fstat(lock.fd, &opened) == 0 && stat(path, &current) == 0 && same_file(opened, current))
         unlink(path);
     close(lock.fd);

@@ -2,7 +2,6 @@
 
 #include "text_parts.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -15,22 +14,13 @@ namespace {
 
 constexpr long kOverlayMagic = 0x794c7630; // overlayfs' statfs type
 
-/// The whole of a small file such as /proc/locks (whose size stat does not tell).
+/// The whole of a small file such as /proc/locks.
 std::string read_all(const char *path)
 {
-    std::string text;
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        text.append(buffer, size_t(got));
-    }
+        return {};
+    std::string text = read_to_end(fd);
     close(fd);
     return text;
 }

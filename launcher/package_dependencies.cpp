@@ -162,10 +162,13 @@ std::string packages_to_install(const std::vector<std::string> &unmet)
     return names;
 }
 
-std::string joined_relations(const std::vector<std::string> &unmet)
+UnmetDependencyText unmet_dependency_text(const std::vector<std::string> &unmet)
 {
-    std::string text;
+    std::string relations;
     for (const std::string &group : unmet)
-        text += (text.empty() ? "" : ", ") + group;
-    return text;
+        relations += (relations.empty() ? "" : ", ") + group;
+    const bool one = unmet.size() == 1;
+    return {"The package needs " + relations + (one ? ", which is not installed." : ", which are not installed."),
+            std::string("Install ") + (one ? "it" : "them") + " first (apt-get install " + packages_to_install(unmet)
+                + "), then run the installer again"};
 }

@@ -16,5 +16,10 @@ std::vector<std::string> unmet_dependencies(const char *packagePath);
 /// What to install to meet the relations: the first alternative of each, without versions.
 std::string packages_to_install(const std::vector<std::string> &unmet);
 
-/// The relations joined for a message: "libtdb1, libfoo (>= 2)".
-std::string joined_relations(const std::vector<std::string> &unmet);
+/// What both installers say of unmet relations, in two sentences (without a final full stop
+/// after the remedy, which each installer ends in its own way).
+struct UnmetDependencyText {
+    std::string needs;  ///< "The package needs libtdb1, which is not installed."
+    std::string remedy; ///< "Install it first (apt-get install libtdb1), then run the installer again"
+};
+UnmetDependencyText unmet_dependency_text(const std::vector<std::string> &unmet);

@@ -1,5 +1,7 @@
 #include "program_output.h"
 
+#include "text_parts.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
@@ -24,15 +26,7 @@ int program_output(const char *const argv[], std::string &output)
         close(pipeFds[0]);
         return -1;
     }
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        output.append(buffer, size_t(got));
-    }
+    output += read_to_end(pipeFds[0]);
     close(pipeFds[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {

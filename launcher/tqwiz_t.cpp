@@ -125,11 +125,8 @@ void report_outcome(int status, const char *application, const char *removeFirst
 
 void report_unmet_dependencies(const std::vector<std::string> &unmet)
 {
-    const bool one = unmet.size() == 1;
-    printf("\nInstallation Aborted...The package needs %s, which %s not installed. Install %s first (apt-get "
-           "install %s), then run the installer again; nothing installed.\n",
-           joined_relations(unmet).c_str(), one ? "is" : "are", one ? "it" : "them",
-           packages_to_install(unmet).c_str());
+    const UnmetDependencyText text = unmet_dependency_text(unmet);
+    printf("\nInstallation Aborted...%s %s; nothing installed.\n", text.needs.c_str(), text.remedy.c_str());
 }
 
 /// Waits for the package manager, stages the configuration from the probed file and runs

@@ -400,14 +400,10 @@ bool InstallPage::dependenciesMet()
     const std::vector<std::string> unmet = unmet_dependencies(kPackagePath);
     if (unmet.empty())
         return true;
-    const bool one = unmet.size() == 1;
-    const QString needs
-        = QStringLiteral("\nThe package needs ") + QString::fromStdString(joined_relations(unmet))
-          + (one ? QStringLiteral(", which is not installed.") : QStringLiteral(", which are not installed."));
-    const QString remedy = QStringLiteral("\nInstall ") + (one ? QStringLiteral("it") : QStringLiteral("them"))
-                           + QStringLiteral(" first (apt-get install ")
-                           + QString::fromStdString(packages_to_install(unmet))
-                           + QStringLiteral("), then run the installer again. Nothing was installed.");
+    const UnmetDependencyText text = unmet_dependency_text(unmet);
+    const QString needs = QStringLiteral("\n") + QString::fromStdString(text.needs);
+    const QString remedy
+        = QStringLiteral("\n") + QString::fromStdString(text.remedy) + QStringLiteral(". Nothing was installed.");
     process_finished(kMissingDependencyStatus, QStringList() << needs << remedy);
     return false;
 }

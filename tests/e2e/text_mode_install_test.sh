@@ -119,9 +119,9 @@ expect_eq "dpkg never ran" "" "$(cat "$OUT/dpkg-ran" 2>/dev/null)"
 
 # The package is copied inside the kernel from the image's own file; where the
 # kernel refuses copy_file_range (an older one, or between two file systems),
-# sendfile does it, and where it refuses both,
-# one write from the mapped data. Each way gives the same bytes and reports a
-# full disk alike. (The bundled package's length is not a multiple of the page size.)
+# sendfile does it, and where it refuses both, one write from the mapped data.
+# Each way gives the same bytes and reports a full disk alike. (The bundled
+# package's length is not a multiple of the page size.)
 export REFUSE_SYSCALLS NATIVE_PACKAGE
 for way in "the kernel:" "sendfile:copy_file_range" "write:copy_file_range,sendfile"; do
     refused=${way#*:}
