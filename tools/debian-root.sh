@@ -3,6 +3,8 @@
 # variant from Debian's archive) of SUITE with PACKAGES added. It is made the
 # first time and then reused; it is made anew when the package list or this
 # script changes, and the older root of the same NAME and SUITE is removed.
+# The .deb files of the PACKAGES named stay in its /var/cache/apt/archives, so
+# that tests can serve them from a local repository without a network.
 #
 # usage: debian-root.sh NAME SUITE [PACKAGE...]
 #   NAME   what the root is for (build, target, ...), part of its directory name
@@ -12,7 +14,7 @@
 set -eu
 
 if [ $# -lt 2 ] || [ "$1" = --help ]; then
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
     [ "${1:-}" = --help ]
     exit
 fi
@@ -44,7 +46,11 @@ if [ ! -e "$root/.complete" ]; then
         echo "debian-root.sh: debootstrap of $suite failed" >&2
         exit 1
     fi
-    chroot "$root.partial" apt-get clean
+    for deb in "$root.partial"/var/cache/apt/archives/*.deb; do
+        package=$(basename "$deb")
+        case " $* " in *" ${package%%_*} "*) ;; *) rm -f "$deb" ;; esac
+    done
+    rm -f "$root.partial"/var/cache/apt/*.bin
     mv "$root.partial" "$root"
     touch "$root/.complete"
     echo "debian-root.sh: $root made in $(($(date +%s) - started)) s" >&2

@@ -1,7 +1,7 @@
 #!/bin/bash
 # The shipped image on the systems of the fleet: Debian 11, 12 and 13
 # userlands (minimal roots with only the Qt 5 runtime, an X server and xdotool
-# added, made by tools/debian-root.sh), each run in a throwaway overlay.
+# added, made by target_root.sh), each run in a throwaway overlay.
 # In each: help, extraction, a text-mode installation with the real dpkg, the
 # wizard's extract command, and a graphical installation driven in a real
 # window from the welcome page to Finish. A picture of each target's finished
@@ -24,9 +24,7 @@ trap 'rm -rf ${RESULT_DIRS[@]+"${RESULT_DIRS[@]}"} "$BRANDED_WIZARD" "$CONFIG"' 
 
 for target in $TARGETS; do
     suite=${target%%:*} release=${target#*:}
-    qt=libqt5widgets5
-    [ "$release" -ge 13 ] && qt=libqt5widgets5t64 # renamed for 64-bit time
-    root=$("$SOURCE_DIR/tools/debian-root.sh" target "$suite" $qt fonts-dejavu-core xvfb xdotool procps libtdb1) || {
+    root=$("$SOURCE_DIR/tests/portability/target_root.sh" "$suite") || {
         case_ "Debian $release"
         fail_ "no root for $suite"
         continue
