@@ -13,6 +13,7 @@ packages="
     util-linux passwd coreutils libtdb1
     debootstrap debian-archive-keyring binutils lintian
     pkexec polkitd dbus libglib2.0-bin perl
+    ansible ansible-lint dpkg-dev
 "
 
 missing=""

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Static checks over the project's own C++ sources: formatting, clang-tidy and
-# cppcheck, using the compile database of build/. Any finding fails.
+# Static checks over the project's own C++ sources (formatting, clang-tidy and
+# cppcheck, using the compile database of build/) and over the Ansible role
+# (ansible-lint's strictest profile). Any finding fails.
 set -eu
 cd "$(dirname "$0")/.."
 [ -f build/compile_commands.json ] || { echo "lint.sh: configure build/ first (tools/build.sh)" >&2; exit 2; }
@@ -25,4 +26,6 @@ cppcheck --project=build/compile_commands.json -i build \
     --enable=warning,style,performance,portability --library=qt --inline-suppr \
     --suppress=missingIncludeSystem --suppress='*:/usr/*' --suppress='preprocessorErrorDirective:*.moc' \
     --error-exitcode=1 --quiet
+echo "== ansible-lint"
+(cd deploy/ansible && ANSIBLE_NOCOLOR=1 ansible-lint --nocolor --profile production --offline -q rollout.yml roles/morrowlin_tesserak)
 echo "lint: no findings"
