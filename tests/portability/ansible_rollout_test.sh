@@ -1,0 +1,144 @@
+#!/bin/bash
+# The Ansible role rolls the shipped image out to several hosts at once: each
+# host a throwaway overlay of a fleet system's root (target_root.sh), reached
+# through Ansible's chroot connection inside the sandbox, with the real dpkg,
+# apt and installer in it. Hosts: a fresh Debian 11; a Debian 12 whose dpkg
+# locks another process holds when the play starts; a Debian 13 already on
+# this version; a Debian 12 without libtdb1 whose own (local) repository has
+# it; a Debian 11 without libtdb1 and without repositories, which must fail
+# alone and with the installer's message.
+source "$(dirname "$0")/../e2e/lib.sh"
+export IMAGE SOURCE_DIR HOLD_DPKG_LOCKS
+
+for release in bullseye:11 bookworm:12 trixie:13; do
+    root=$("$SOURCE_DIR/tests/portability/target_root.sh" "${release%%:*}") || {
+        case_ "Debian ${release#*:} root"
+        fail_ "no root for ${release%%:*}"
+        finish
+        exit
+    }
+    export "ROOT${release#*:}=$root"
+done
+
+new_results
+sandboxed --ro "$(dirname "$ROOT11")" --cwd /tmp/work -- bash -c '
+    hosts=/tmp/hosts
+    secret="token = fleet-secret-$RANDOM$RANDOM"
+    printf "[server]\naddress = gateway.example\n%s\n" "$secret" >agent.conf
+    chmod 0600 agent.conf
+    printf "%s\n" "agents:" "  vars:" "    ansible_connection: community.general.chroot" \
+        "    ansible_python_interpreter: /usr/bin/python3" "    ansible_become_method: su" \
+        "  hosts:" >inventory.yml
+    make_host() { # NAME ROOT
+        local dir=$hosts/$1 layers=$hosts/.$1
+        mkdir -p "$dir" "$layers/upper" "$layers/work"
+        mount -t overlay "host-$1" -o "lowerdir=$2,upperdir=$layers/upper,workdir=$layers/work" "$dir"
+        mount --rbind /dev "$dir/dev"
+        mount -t proc "proc-$1" "$dir/proc"
+        mount -t tmpfs "tmp-$1" "$dir/tmp"
+        printf "    %s: {ansible_host: %s}\n" "$1" "$dir" >>inventory.yml
+    }
+    without_libtdb1() { # NAME
+        chroot "$hosts/$1" dpkg --purge libtdb1 >/dev/null
+        rm -f "$hosts/$1"/etc/apt/sources.list.d/*
+    }
+    make_host fresh "$ROOT11"
+    make_host busy "$ROOT12"
+    make_host current "$ROOT13"
+    make_host from_repo "$ROOT12"
+    make_host isolated "$ROOT11"
+    make_host spare "$ROOT13"
+
+    mkdir "$hosts/current/root/pre"
+    cp "$IMAGE" "$hosts/current/root/pre/installer.run"
+    cp agent.conf "$hosts/current/root/pre/.agent.conf"
+    chroot "$hosts/current" sh -c "cd /root/pre && ./installer.run install" >"$OUT/preinstall" 2>&1
+    rm -rf "$hosts/current/root/pre" "$hosts/current/tmp/agent.conf"
+
+    repo=$hosts/from_repo/srv/repo
+    mkdir -p "$repo"
+    mv "$hosts"/from_repo/var/cache/apt/archives/libtdb1_*.deb "$repo"
+    (cd "$repo" && dpkg-scanpackages . >Packages 2>/dev/null)
+    without_libtdb1 from_repo
+    echo "deb [trusted=yes] file:/srv/repo ./" >"$hosts/from_repo/etc/apt/sources.list"
+    without_libtdb1 isolated
+    : >"$hosts/isolated/etc/apt/sources.list"
+    rm -f "$hosts"/isolated/var/cache/apt/archives/*.deb
+    for host in from_repo isolated; do chroot "$hosts/$host" apt-get update -qq >/dev/null 2>&1; done
+
+    play() { # NAME ANSIBLE-PLAYBOOK-ARGS...
+        local name=$1 started=$EPOCHREALTIME
+        shift
+        ANSIBLE_NOCOLOR=1 ansible-playbook -v -f 10 -i inventory.yml "$SOURCE_DIR/deploy/ansible/rollout.yml" \
+            -e morrowlin_tesserak_installer="$IMAGE" -e morrowlin_tesserak_config=/tmp/work/agent.conf \
+            -e rollout_batch=10 "$@" >"$OUT/$name" 2>&1
+        awk -v s="$started" -v e="$EPOCHREALTIME" "BEGIN { printf \"%.1f\n\", e - s }" >"$OUT/$name.seconds"
+        # Each host: changed, ok or failed.
+        awk "\$2 == \":\" && \$3 ~ /^ok=/ { split(\$4, c, \"=\"); split(\$6, f, \"=\");
+             print \$1, (f[2] > 0 ? \"failed\" : (c[2] > 0 ? \"changed\" : \"ok\")) }" "$OUT/$name" |
+            sort >"$OUT/$name.recap"
+    }
+    # What each host holds: the package, apt'\''s verdict, the configuration, leftovers.
+    hosts_report() { # NAME HOST...
+        local name=$1 host dir conf
+        shift
+        for host in "$@"; do
+            dir=$hosts/$host conf=$hosts/$host/usr/share/morrowlin-tesserak/etc/agent.conf
+            printf "%s: %s; apt-get check %s; config %s; left %s\n" "$host" \
+                "$(chroot "$dir" dpkg-query -W -f "\${db:Status-Status} \${Version}" morrowlin-tesserak 2>/dev/null |
+                    grep "^installed" || echo none)" \
+                "$(chroot "$dir" apt-get check >/dev/null 2>&1; echo $?)" \
+                "$(if [ -e "$conf" ]; then cmp -s "$conf" agent.conf && echo -n "same " || echo -n "other "
+                   stat -c %a "$conf"; else echo none; fi)" \
+                "$(ls -d "$dir"/root/morrowlin-tesserak.* "$dir/tmp/agent.conf" 2>/dev/null | wc -l)"
+        done >"$OUT/$name.hosts"
+    }
+
+    cp "$HOLD_DPKG_LOCKS" "$hosts/busy/usr/local/bin/hold_dpkg_locks"
+    chroot "$hosts/busy" hold_dpkg_locks 15 /tmp/held &
+    while [ ! -e "$hosts/busy/tmp/held" ]; do sleep 0.05; done
+    play first -e "rollout_hosts=agents:!spare"
+    hosts_report first fresh busy current from_repo isolated
+    play second -e "rollout_hosts=agents:!spare"
+    play check --check -e rollout_hosts=spare
+    hosts_report check spare
+    play purge -e morrowlin_tesserak_state=absent -e rollout_hosts=fresh
+    play purge_again -e morrowlin_tesserak_state=absent -e rollout_hosts=fresh
+    hosts_report purge fresh
+    cat "$OUT"/first "$OUT"/second "$OUT"/check | grep -c "$secret" >"$OUT/secret_shown"
+    ls -d /tmp/morrowlin-tesserak.* 2>/dev/null | wc -l >"$OUT/controller_left"'
+
+installed="installed 6.9.6-131326.ubuntu; apt-get check 0; config same 600; left 0"
+case_ "first run: four hosts installed at once, the one without a repository fails alone"
+read_result first first
+expect_result "recap" $'busy changed\ncurrent ok\nfresh changed\nfrom_repo changed\nisolated failed\n' first.recap
+expect_result "hosts" "fresh: $installed
+busy: $installed
+current: $installed
+from_repo: $installed
+isolated: none; apt-get check 0; config none; left 0
+" first.hosts
+expect_contains "the busy host's installer waited for the lock holder" "$first" \
+    "Waiting for another package manager to finish (unattended-upgr, process"
+expect_contains "the failed host's reason" "$first" \
+    "morrowlin-tesserak 6.9.6-131326.ubuntu not installed: a dependency of the package is missing and the host's repositories could not provide it; nothing installed (status 69)"
+expect_contains "with the installer's own last line" "$first" "The package needs libtdb1, which is not installed."
+echo "first run, five hosts: $(cat "$OUT/first.seconds") s"
+
+case_ "second run: nothing changes"
+expect_result "recap" $'busy ok\ncurrent ok\nfresh ok\nfrom_repo ok\nisolated failed\n' second.recap
+
+case_ "check mode on a fresh host reports the change and makes none"
+expect_result "recap" $'spare changed\n' check.recap
+expect_result "host" $'spare: none; apt-get check 0; config none; left 0\n' check.hosts
+
+case_ "absent purges, then is ok"
+expect_result "recap" $'fresh changed\n' purge.recap
+expect_result "second recap" $'fresh ok\n' purge_again.recap
+expect_result "host" $'fresh: none; apt-get check 0; config none; left 0\n' purge.hosts
+
+case_ "secrets"
+expect_result "the configuration's secret line never shows in Ansible's output" $'0\n' secret_shown
+expect_result "no private directory stays on the controller" $'0\n' controller_left
+
+finish
