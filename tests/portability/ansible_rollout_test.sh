@@ -6,7 +6,9 @@
 # locks another process holds when the play starts; a Debian 13 already on
 # this version; a Debian 12 without libtdb1 whose own (local) repository has
 # it; a Debian 11 without libtdb1 and without repositories, which must fail
-# alone and with the installer's message.
+# alone and with the installer's message; and a fresh Debian 13 for check mode.
+# The controller is this machine's Ansible and, each in a root of its own,
+# Debian 11's and 13's.
 source "$(dirname "$0")/../e2e/lib.sh"
 export IMAGE SOURCE_DIR HOLD_DPKG_LOCKS
 
@@ -20,8 +22,9 @@ for release in bullseye:11 bookworm:12 trixie:13; do
     export "ROOT${release#*:}=$root"
 done
 
-new_results
-sandboxed --ro "$(dirname "$ROOT11")" --cwd /tmp/work -- bash -c '
+roll_out() { # [--root CONTROLLER-ROOT]
+    sandboxed "$@" --ro "$(dirname "$ROOT11")" --cwd /tmp/work -- bash -c '
+    ansible --version | head -n 1 >"$OUT/ansible_version"
     hosts=/tmp/hosts
     secret="token = fleet-secret-$RANDOM$RANDOM"
     printf "[server]\naddress = gateway.example\n%s\n" "$secret" >agent.conf
@@ -44,10 +47,10 @@ sandboxed --ro "$(dirname "$ROOT11")" --cwd /tmp/work -- bash -c '
     }
     make_host fresh "$ROOT11"
     make_host busy "$ROOT12"
-    make_host current "$ROOT13"
+    make_host current "$NEWEST_ROOT"
     make_host from_repo "$ROOT12"
     make_host isolated "$ROOT11"
-    make_host spare "$ROOT13"
+    make_host spare "$NEWEST_ROOT"
 
     mkdir "$hosts/current/root/pre"
     cp "$IMAGE" "$hosts/current/root/pre/installer.run"
@@ -71,7 +74,7 @@ sandboxed --ro "$(dirname "$ROOT11")" --cwd /tmp/work -- bash -c '
         shift
         ANSIBLE_NOCOLOR=1 ansible-playbook -v -f 10 -i inventory.yml "$SOURCE_DIR/deploy/ansible/rollout.yml" \
             -e morrowlin_tesserak_installer="$IMAGE" -e morrowlin_tesserak_config=/tmp/work/agent.conf \
-            -e rollout_batch=10 "$@" >"$OUT/$name" 2>&1
+            "$@" >"$OUT/$name" 2>&1
         awk -v s="$started" -v e="$EPOCHREALTIME" "BEGIN { printf \"%.1f\n\", e - s }" >"$OUT/$name.seconds"
         # Each host: changed, ok or failed.
         awk "\$2 == \":\" && \$3 ~ /^ok=/ { split(\$4, c, \"=\"); split(\$6, f, \"=\");
@@ -97,9 +100,10 @@ sandboxed --ro "$(dirname "$ROOT11")" --cwd /tmp/work -- bash -c '
     cp "$HOLD_DPKG_LOCKS" "$hosts/busy/usr/local/bin/hold_dpkg_locks"
     chroot "$hosts/busy" hold_dpkg_locks 15 /tmp/held &
     while [ ! -e "$hosts/busy/tmp/held" ]; do sleep 0.05; done
-    play first -e "rollout_hosts=agents:!spare"
+    play first -e "rollout_hosts=agents:!spare" -e rollout_batch=5 --diff
     hosts_report first fresh busy current from_repo isolated
-    play second -e "rollout_hosts=agents:!spare"
+    # In batches of two: the failing host comes last, alone in its batch.
+    play second -e "rollout_hosts=agents:!spare" -e rollout_batch=2
     play check --check -e rollout_hosts=spare
     hosts_report check spare
     play purge -e morrowlin_tesserak_state=absent -e rollout_hosts=fresh
@@ -107,38 +111,60 @@ sandboxed --ro "$(dirname "$ROOT11")" --cwd /tmp/work -- bash -c '
     hosts_report purge fresh
     cat "$OUT"/first "$OUT"/second "$OUT"/check | grep -c "$secret" >"$OUT/secret_shown"
     ls -d /tmp/morrowlin-tesserak.* 2>/dev/null | wc -l >"$OUT/controller_left"'
+}
 
-installed="installed 6.9.6-131326.ubuntu; apt-get check 0; config same 600; left 0"
-case_ "first run: four hosts installed at once, the one without a repository fails alone"
-read_result first first
-expect_result "recap" $'busy changed\ncurrent ok\nfresh changed\nfrom_repo changed\nisolated failed\n' first.recap
-expect_result "hosts" "fresh: $installed
-busy: $installed
-current: $installed
-from_repo: $installed
-isolated: none; apt-get check 0; config none; left 0
-" first.hosts
-expect_contains "the busy host's installer waited for the lock holder" "$first" \
-    "Waiting for another package manager to finish (unattended-upgr, process"
-expect_contains "the failed host's reason" "$first" \
-    "morrowlin-tesserak 6.9.6-131326.ubuntu not installed: a dependency of the package is missing and the host's repositories could not provide it; nothing installed (status 69)"
-expect_contains "with the installer's own last line" "$first" "The package needs libtdb1, which is not installed."
-echo "first run, five hosts: $(cat "$OUT/first.seconds") s"
+check_rollout() { # CONTROLLER
+    installed="installed 6.9.6-131326.ubuntu; apt-get check 0; config same 600; left 0"
+    case_ "$1: first run: four hosts installed at once, the one without a repository fails alone"
+    read_result first first
+    expect_result "recap" $'busy changed\ncurrent ok\nfresh changed\nfrom_repo changed\nisolated failed\n' first.recap
+    printf -v hosts '%s\n' "fresh: $installed" "busy: $installed" "current: $installed" \
+        "from_repo: $installed" "isolated: none; apt-get check 0; config none; left 0"
+    expect_result "hosts" "$hosts" first.hosts
+    expect_contains "the busy host's installer waited for the lock holder" "$first" \
+        "Waiting for another package manager to finish (unattended-upgr, process"
+    expect_contains "the failed host's reason" "$first" \
+        "morrowlin-tesserak 6.9.6-131326.ubuntu not installed: a dependency of the package is missing and the host's repositories could not provide it; nothing installed (status 69)"
+    expect_contains "with the installer's own last line" "$first" "The package needs libtdb1, which is not installed."
+    echo "$1: first run, five hosts: $(cat "$OUT/first.seconds") s"
 
-case_ "second run: nothing changes"
-expect_result "recap" $'busy ok\ncurrent ok\nfresh ok\nfrom_repo ok\nisolated failed\n' second.recap
+    case_ "$1: second run: nothing changes"
+    expect_result "recap" $'busy ok\ncurrent ok\nfresh ok\nfrom_repo ok\nisolated failed\n' second.recap
 
-case_ "check mode on a fresh host reports the change and makes none"
-expect_result "recap" $'spare changed\n' check.recap
-expect_result "host" $'spare: none; apt-get check 0; config none; left 0\n' check.hosts
+    case_ "$1: check mode on a fresh host reports the change and makes none"
+    expect_result "recap" $'spare changed\n' check.recap
+    expect_result "host" $'spare: none; apt-get check 0; config none; left 0\n' check.hosts
 
-case_ "absent purges, then is ok"
-expect_result "recap" $'fresh changed\n' purge.recap
-expect_result "second recap" $'fresh ok\n' purge_again.recap
-expect_result "host" $'fresh: none; apt-get check 0; config none; left 0\n' purge.hosts
+    case_ "$1: absent purges, then is ok"
+    expect_result "recap" $'fresh changed\n' purge.recap
+    expect_result "second recap" $'fresh ok\n' purge_again.recap
+    expect_result "host" $'fresh: none; apt-get check 0; config none; left 0\n' purge.hosts
 
-case_ "secrets"
-expect_result "the configuration's secret line never shows in Ansible's output" $'0\n' secret_shown
-expect_result "no private directory stays on the controller" $'0\n' controller_left
+    case_ "$1: secrets"
+    expect_result "the configuration's secret line never shows in Ansible's output" $'0\n' secret_shown
+    expect_result "no private directory stays on the controller" $'0\n' controller_left
+}
+
+for controller in ${CONTROLLERS:-this bullseye trixie}; do
+    new_results
+    root=()
+    NEWEST_ROOT=$ROOT13
+    # Ansible 2.10's modules cannot run on Debian 13's Python (3.13).
+    [ "$controller" = bullseye ] && NEWEST_ROOT=$ROOT12
+    export NEWEST_ROOT
+    if [ "$controller" != this ]; then
+        # python3-cffi-backend named: debootstrap does not resolve the virtual
+        # packages that python3-cryptography depends on.
+        controller_root=$("$SOURCE_DIR/tools/debian-root.sh" controller "$controller" ansible dpkg-dev python3-cffi-backend) || {
+            case_ "$controller controller"
+            fail_ "no root for $controller"
+            continue
+        }
+        root=(--root "$controller_root")
+    fi
+    roll_out ${root[@]+"${root[@]}"}
+    read_result version ansible_version
+    check_rollout "${version%$'\n'} on ${controller/this/this machine}"
+done
 
 finish
