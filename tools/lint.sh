@@ -27,5 +27,5 @@ cppcheck --project=build/compile_commands.json -i build \
     --suppress=missingIncludeSystem --suppress='*:/usr/*' --suppress='preprocessorErrorDirective:*.moc' \
     --error-exitcode=1 --quiet
 echo "== ansible-lint"
-(cd deploy/ansible && ANSIBLE_NOCOLOR=1 ansible-lint --nocolor --profile production --offline -q rollout.yml roles/morrowlin_tesserak)
+(cd deploy/ansible && ansible-lint --nocolor --profile production --offline -q rollout.yml roles/morrowlin_tesserak)
 echo "lint: no findings"
