@@ -19,10 +19,11 @@
 #                     rule that answers pkexec for the --user with RESULT (YES,
 #                     NO, AUTH_SELF, ...); also gives the sandbox its own PID
 #                     namespace, so both end with COMMAND
+# Whatever COMMAND leaves running inside is ended when it ends.
 # Must run as root; needs unshare, chroot and overlayfs.
 set -euo pipefail
 
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
 
 if [ "${1:-}" != "--inside" ]; then
     if [ "${1:-}" = "--help" ] || [ $# -eq 0 ]; then
@@ -183,4 +184,19 @@ if [ $$ = 1 ]; then
         status=$?
     exit "$status"
 fi
-exec chroot ${userspec:+--userspec="$userspec"} "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && exec "$@"' sandbox "$@"
+# Whatever the command left running in here (an X server started in the
+# background, say) ends with it, instead of living on orphaned on the machine.
+end_leftovers() {
+    local namespace pid
+    namespace=$(readlink /proc/self/ns/mnt)
+    for pid in /proc/[0-9]*; do
+        [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] &&
+            [ "$(readlink "$pid/ns/mnt" 2>/dev/null)" = "$namespace" ] &&
+            kill -KILL "${pid#/proc/}" 2>/dev/null
+    done
+    return 0
+}
+status=0
+chroot ${userspec:+--userspec="$userspec"} "$root" /bin/sh -c 'cd "$SANDBOX_CWD" && exec "$@"' sandbox "$@" || status=$?
+end_leftovers
+exit "$status"
