@@ -39,13 +39,16 @@ void close_other_descriptors(int keep)
 
 /// In the forked child: set up descriptors and signals, then become argv[0]. Never returns.
 [[noreturn]] void become_child(const char *const argv[], bool searchPath, const char *extraEnvironment,
-                               const int *output, const int *errors, int report)
+                               bool ignoreTerminal, const int *output, const int *errors, int report)
 {
     if (extraEnvironment)
         putenv(const_cast<char *>(extraEnvironment));
-    if (output) {
+    // Ignored signals stay ignored across exec, down to the package manager.
+    if (ignoreTerminal) {
         for (const int signalNumber : kIgnoredInChild)
             signal(signalNumber, SIG_IGN);
+    }
+    if (output) {
         dup2(output[1], STDOUT_FILENO);
         dup2(errors[1], STDERR_FILENO);
     }
@@ -180,8 +183,8 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, c
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0)
-        become_child(argv, searchPath, extraEnvironment, shielded ? output : nullptr, shielded ? errors : nullptr,
-                     report[1]);
+        become_child(argv, searchPath, extraEnvironment, io != ChildIo::Shared, shielded ? output : nullptr,
+                     shielded ? errors : nullptr, report[1]);
     const int forkError = errno;
     close(report[1]);
     if (shielded) {
@@ -204,14 +207,16 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, c
         bool noted = false;
         status = relay_until_exit(pid, output[0], errors[0], noted);
     } else {
+        bool noted = io == ChildIo::Shared;
         while (waitpid(pid, &status, 0) < 0) {
             if (errno != EINTR) {
                 status = -1;
                 break;
             }
+            note_signal_once(noted);
         }
     }
-    const int signalNumber = shielded ? termination_signal() : 0;
+    const int signalNumber = io != ChildIo::Shared ? termination_signal() : 0;
     if (error != 0)
         return {-1, error, signalNumber};
     return {status, 0, signalNumber};

@@ -36,18 +36,45 @@ int copy_all(int in, int out)
 
 } // namespace
 
-ConfigFile open_configuration(const char *path)
+ConfigFile open_configuration(const char *path, const TrustedOwners *trusted)
 {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; a regular file reads as usual.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    // Opened relative to the directory that is checked, so both are the same whatever is renamed meanwhile.
+    const std::string whole = path;
+    const std::string::size_type slash = whole.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : whole.substr(0, slash);
+    const std::string name = slash == std::string::npos ? whole : whole.substr(slash + 1);
+    const int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
         return {-1, ConfigRefusal::CannotOpen, errno};
+    struct stat dirSt {};
+    struct stat linkSt {};
+    if (fstat(dirFd, &dirSt) != 0 || fstatat(dirFd, name.c_str(), &linkSt, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int error = errno;
+        close(dirFd);
+        return {-1, ConfigRefusal::CannotOpen, error};
+    }
+    // A link is only as good as whoever made it: another user's may point at any file of root's.
+    if (trusted && S_ISLNK(linkSt.st_mode) && !is_trusted(*trusted, linkSt.st_uid)) {
+        close(dirFd);
+        return {-1, ConfigRefusal::UntrustedOwner, 0};
+    }
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; a regular file reads as usual.
+    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int openError = errno;
+    close(dirFd);
+    if (fd < 0)
+        return {-1, ConfigRefusal::CannotOpen, openError};
     struct stat st {};
     ConfigRefusal refusal = ConfigRefusal::None;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         refusal = ConfigRefusal::NotRegularFile;
     else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         refusal = ConfigRefusal::WritableByOthers;
+    else if (trusted && !is_trusted(*trusted, st.st_uid))
+        refusal = ConfigRefusal::UntrustedOwner;
+    // Another user could have linked a file of root's in there (a hard link needs no rights to it).
+    else if (trusted && !directory_is_private(dirSt, *trusted))
+        refusal = ConfigRefusal::UntrustedDirectory;
     if (refusal != ConfigRefusal::None) {
         close(fd);
         return {-1, refusal, 0};

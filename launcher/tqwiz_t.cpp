@@ -3,11 +3,13 @@
 #include "package_dependencies.h"
 #include "payloads.h"
 #include "termination_signals.h"
+#include "trusted_owners.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +35,12 @@ void print_usage(const char *programName)
     printf("\n 1. extract <filename> : does not install, only extracts native installer to filename.");
 }
 
+/// The installer image's own file, as the kernel runs it.
+bool image_file(struct stat &st)
+{
+    return stat("/proc/self/exe", &st) == 0;
+}
+
 /// Removes whatever is at target and writes the native package there; 0 or errno. Prints nothing.
 int extract_native_package(const char *target)
 {
@@ -40,12 +48,54 @@ int extract_native_package(const char *target)
     struct stat st {};
     if (lstat(target, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode))
         return EEXIST;
+    // Never the image itself, under any of its names: it would be replaced by the package.
+    struct stat image {};
+    struct stat followed {};
+    if (image_file(image) && stat(target, &followed) == 0 && followed.st_dev == image.st_dev
+        && followed.st_ino == image.st_ino)
+        return ETXTBSY;
     if (unlink(target) != 0 && errno != ENOENT)
         return errno;
     // Created exclusively: anything planted since the removal makes this fail, not write through it.
     const PayloadWriteResult result
         = write_payload(tqnativeinstaller, tqnativeinstaller_size, target, Destination::FreshFile);
     return result.kind == PayloadWriteResult::Written ? 0 : result.error;
+}
+
+/// True when root runs us: then every file and directory of another user is suspect.
+bool running_as_root()
+{
+    return geteuid() == 0;
+}
+
+/// Whose configuration root takes: root's, the invoking user's and the image file owner's.
+TrustedOwners trusted_for_root()
+{
+    struct stat image {};
+    return trusted_owners(image_file(image) ? image.st_uid : uid_t(-1));
+}
+
+/// Where root may write the package for dpkg: a directory of root's or of the invoking
+/// user's alone. The image's owner is not enough here: the package would run as root.
+bool current_directory_is_private()
+{
+    struct stat st {};
+    return stat(".", &st) == 0 && directory_is_private(st, trusted_owners(uid_t(-1)));
+}
+
+/// False only when dpkg's database is certainly not ours to lock (not root); whatever
+/// else goes wrong there is dpkg's to say.
+bool may_lock_package_database(const char *adminDir)
+{
+    const std::string lock = std::string(adminDir) + "/lock";
+    const int fd = open(lock.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        close(fd);
+        return true;
+    }
+    if (errno == ENOENT)
+        return faccessat(AT_FDCWD, adminDir, W_OK, AT_EACCESS) == 0 || errno != EACCES;
+    return errno != EACCES && errno != EPERM;
 }
 
 /// True for the failures of a directory that cannot take the package (read-only, not the
@@ -55,15 +105,28 @@ bool directory_refuses(int error)
     return error == EROFS || error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT;
 }
 
-/// Installs from a new owner-only directory under $TMPDIR or /tmp instead of the current one,
-/// and removes it afterwards whatever the outcome.
-int install_from_private_directory(int reason)
+/// $TMPDIR when it is absolute and, as root, nobody else's on any level; else /tmp.
+const char *private_directory_base()
 {
-    printf("\n The current directory cannot take the package (%s): using a private directory instead.\n",
-           strerror(reason));
     const char *base = getenv("TMPDIR");
     if (!base || base[0] != '/')
-        base = "/tmp";
+        return "/tmp";
+    if (running_as_root() && !path_is_private(base, trusted_owners(uid_t(-1))))
+        return "/tmp";
+    return base;
+}
+
+/// Installs from a new owner-only directory under $TMPDIR or /tmp instead of the current one,
+/// and removes it afterwards whatever the outcome. reason: errno of the current directory's
+/// failure, or 0 when root must not install from there.
+int install_from_private_directory(int reason)
+{
+    if (reason != 0)
+        printf("\n The current directory cannot take the package (%s): using a private directory instead.\n",
+               strerror(reason));
+    else
+        printf("\n The current directory is open to other users: using a private directory instead.\n");
+    const char *base = private_directory_base();
     char directory[kNameBufferSize];
     if (snprintf(directory, sizeof directory, "%s/morrowlin-tesserak.XXXXXX", base) >= int(sizeof directory)) {
         printf(kExtractionErrorLine, base, ENAMETOOLONG);
@@ -160,6 +223,10 @@ int stage_and_run(const char *const *args, bool searchPath, const char *command,
     if (wait.frontendFd >= 0)
         close(wait.frontendFd);
     report_outcome(run.status, command, path, nullptr);
+    // The package has taken its copy: the secret must not stay in /tmp. After a failure it
+    // stays for dpkg --configure -a.
+    if (run.status == 0)
+        unlink(kStagedConfigPath);
     puts("\n\n");
     const int status = exit_status_of(run.status);
     // Interrupted but installed: the interruption still shows in the exit status.
@@ -183,15 +250,20 @@ int hand_over_to_wizard()
     printf("\n Install gui path is:%s\n", kWizardPath);
 
     // Run directly with our own stdio: the wizard never writes into a pipe nobody reads.
+    // pkexec becomes dpkg in the wizard's process group: the terminal's signals must reach
+    // neither, and ours only end the wait once the wizard has ended.
     const char *const args[] = {kWizardPath, nullptr};
-    const ChildResult run = run_program(args, false, ChildIo::Shared);
+    const CaughtSignals caught = catch_termination_signals();
+    const ChildResult run = run_program(args, false, ChildIo::SharedUninterruptible);
+    restore_termination_signals(caught);
     report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
     // Said once more in words: the raw -1 alone does not tell a user what to do.
     if (run.startError != 0)
         printf("\nThe setup wizard could not be started: %s%s", strerror(run.startError),
                run.startError == EACCES ? " (/tmp may be mounted noexec)" : "");
     puts("\n\n");
-    return exit_status_of(run.status);
+    const int status = exit_status_of(run.status);
+    return status == 0 && run.signalNumber != 0 ? 128 + run.signalNumber : status;
 }
 
 } // namespace
@@ -244,6 +316,15 @@ int cli_execute(int argc, char **argv)
         printf(kExtractionErrorLine, target, ENAMETOOLONG);
         return ENAMETOOLONG;
     }
+    if (!extractOnly && !may_lock_package_database(kDpkgAdminDir)) {
+        printf("\nInstallation Aborted...Installing needs root: run sudo %s install; nothing installed.\n",
+               argc > 0 ? argv[0] : kImageName);
+        return kNeedsRootStatus;
+    }
+    // As root, a package that another user can replace before dpkg reads it would run its
+    // scripts as root: it goes where only we can write.
+    if (!extractOnly && running_as_root() && !current_directory_is_private())
+        return install_from_private_directory(0);
     if (const int error = extract_native_package(target)) {
         // An installation from a read-only share or a full disk goes on elsewhere; an
         // extraction keeps its error, since there the user named the place.
@@ -293,7 +374,8 @@ int cli_install(char *path)
     }
     const std::string configPath = std::string(workingDir) + kConfigName;
 
-    const ConfigFile probe = open_configuration(configPath.c_str());
+    const TrustedOwners trusted = trusted_for_root();
+    const ConfigFile probe = open_configuration(configPath.c_str(), running_as_root() ? &trusted : nullptr);
     switch (probe.refusal) {
     case ConfigRefusal::None:
         break;
@@ -306,6 +388,13 @@ int cli_install(char *path)
     case ConfigRefusal::WritableByOthers:
         printf("\nInstallation Aborted...Config file .agent.conf may be written by others than its owner; nothing "
                "installed.\n");
+        return kConfigMissingStatus;
+    case ConfigRefusal::UntrustedOwner:
+        printf("\nInstallation Aborted...Config file .agent.conf is owned by another user; nothing installed.\n");
+        return kConfigMissingStatus;
+    case ConfigRefusal::UntrustedDirectory:
+        printf("\nInstallation Aborted...Config file .agent.conf lies in a directory that other users may write to; "
+               "nothing installed.\n");
         return kConfigMissingStatus;
     }
     const bool dpkg = args == dpkgArgs;

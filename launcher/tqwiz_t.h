@@ -17,6 +17,10 @@ constexpr mode_t kWizardMode = 0701;
 constexpr int kConfigMissingStatus = 2;
 // Exit status for a package file that no package manager here handles.
 constexpr int kUnsupportedPackageStatus = 1;
+// Exit status of a text-mode installation by a user who may not install: dpkg's own for it.
+constexpr int kNeedsRootStatus = 2;
+// How the usage names the image when the argument vector is empty.
+constexpr const char *kImageName = "./morrowlin-tesserak-installer.run";
 
 /// True when DISPLAY is set, even to an empty value.
 bool isX11Mode();
@@ -49,7 +53,8 @@ PayloadWriteResult write_payload(const unsigned char *data, const unsigned char 
                                  Destination destination);
 
 enum class ChildIo {
-    Shared,   ///< the child uses our standard input, output and error
+    Shared,                ///< the child uses our standard input, output and error
+    SharedUninterruptible, ///< the same, with the terminal's signals ignored by the child and what it starts
     Shielded, ///< the terminal's signals and a lost output of ours cannot cut the child off half way
 };
 
@@ -61,8 +66,9 @@ struct ChildResult {
 
 /// Runs argv[0] (looked up on PATH when searchPath) without a shell and waits for it.
 /// The child gets no descriptor of ours beyond standard input, output and error, and
-/// extraEnvironment ("NAME=value") besides our environment. A shielded child's caller
-/// catches the termination signals (termination_signals.h) for as long as it matters.
+/// extraEnvironment ("NAME=value") besides our environment. The caller of a shielded or
+/// uninterruptible child catches the termination signals (termination_signals.h) for as
+/// long as it matters.
 ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, const char *extraEnvironment = nullptr);
 
 /// Puts /dev/null where standard input, output or error is closed, so that no file we open takes their place.

@@ -75,7 +75,11 @@ QString textUpToNul(const QByteArray &bytes)
 /// launcher refuses too; empty, or why it could not be done.
 QString stageConfiguration(const QString &source, const QString &staged)
 {
-    const ConfigFile config = open_configuration(QFile::encodeName(source).constData());
+    // Run as root (from a root terminal), another user's file is not taken; as the desktop
+    // user, the file is the user's own to choose.
+    const TrustedOwners trusted = trusted_owners(uid_t(-1));
+    const ConfigFile config
+        = open_configuration(QFile::encodeName(source).constData(), geteuid() == 0 ? &trusted : nullptr);
     switch (config.refusal) {
     case ConfigRefusal::None:
         break;
@@ -85,6 +89,10 @@ QString stageConfiguration(const QString &source, const QString &staged)
         return QStringLiteral("it is not a regular file");
     case ConfigRefusal::WritableByOthers:
         return QStringLiteral("others than its owner may write it");
+    case ConfigRefusal::UntrustedOwner:
+        return QStringLiteral("it is owned by another user");
+    case ConfigRefusal::UntrustedDirectory:
+        return QStringLiteral("other users may write to its directory");
     }
     // Copied from the very file checked, into a new owner-only file renamed into place.
     const int error = stage_configuration(config.fd, QFile::encodeName(staged).constData());
@@ -450,6 +458,8 @@ void InstallPage::process_finished(int retcode, const QStringList &ss)
         return;
     }
     static_cast<tqwiz *>(wizard())->installSucceeded = true;
+    // The package has taken its copy of the secret; after a failure it stays for dpkg --configure -a.
+    QFile::remove(QString::fromLatin1(kStagedConfigPath));
     outputView->append(QStringLiteral("Installation Succesful."));
     setTitle(QStringLiteral("Finished."));
     wizard()->button(QWizard::CancelButton)->hide();

@@ -58,6 +58,7 @@ as_desktop_user YES -- '
     wc -l <"$USER_LOG" >"$OUT/agent_starts"
     kirra-cli -v >"$OUT/kirra"
     ls /tmp | grep morrowlin >"$OUT/tmp_files"
+    [ -e /tmp/agent.conf ] && echo staged >"$OUT/staged"
     true'
 expect_result "the window is titled as the product" $'shown\n' window
 expect_result "the /tmp files are the user's, 0644 and 0701" $'tester 644\ntester 701\n' tmp_owners
@@ -72,6 +73,34 @@ expect_not_contains "no dpkg output on the terminal" "$stdout" "Setting up morro
 expect_contains "the launcher's success line" "$stdout" $'\nInstallation Finished\n\n\n'
 expect_result "kirra-cli works afterwards" $'6.9.6.131326\n' kirra
 expect_result "both /tmp files removed" "" tmp_files
+expect_result "and the staged secret" "" staged
+
+# postinst's copy takes 2 s, long enough to interrupt it.
+SLOW_POSTINST='mv /usr/bin/cp /usr/bin/cp.real
+printf "#!/bin/sh\n[ -z \"\$DPKG_MAINTSCRIPT_NAME\" ] || { touch /tmp/in-postinst; sleep 2; }\nexec /usr/bin/cp.real \"\$@\"\n" >/usr/bin/cp
+chmod 755 /usr/bin/cp'
+for signal in INT:130 HUP:129; do
+    case_ "SIG${signal%:*} to the process group while the wizard's dpkg runs postinst"
+    new_results
+    as_desktop_user YES --setup "$SLOW_POSTINST" -- '
+        cp "$SAMPLE_CONF" .agent.conf
+        # Its own process group, with the signal not ignored as a background job has it.
+        setsid perl -e "\$SIG{INT} = \"DEFAULT\"; exec @ARGV" "$IMAGE" >"$OUT/stdout" 2>&1 &
+        image=$!
+        win=$(window "$SETUP_TITLE")
+        press "$win" Return
+        for _ in $(seq 200); do [ -e /tmp/in-postinst ] && break; sleep 0.1; done
+        kill -'"${signal%:*}"' -- -$image
+        wait_for_dpkg_end; sleep 1
+        installed_status >"$OUT/installed"
+        dpkg --audit >"$OUT/audit" 2>&1
+        press "$win" Return
+        wait $image; echo $? >"$OUT/status"
+        true'
+    expect_result "installed all the same" "install ok installed" installed
+    expect_result "nothing half done in dpkg's database" "" audit
+    expect_result "launcher status tells the signal" "${signal#*:}"$'\n' status
+done
 
 case_ "polkit refuses: the failure is shown and reported, nothing installed"
 new_results

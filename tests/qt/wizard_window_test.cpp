@@ -150,6 +150,7 @@ private slots:
         QVERIFY(!visible(window, QWizard::CancelButton));
         QCOMPARE(viewText(window), QStringLiteral("Unpacking agent\nSetting up agent\nInstallation Succesful."));
         QCOMPARE(window.exitStatus, 0);
+        QVERIFY2(!QFile::exists(kStaged), "the package has its copy: the secret is not left in /tmp");
 
         window.button(QWizard::FinishButton)->click();
         QCOMPARE(window.result(), int(QDialog::Accepted));
@@ -199,6 +200,7 @@ private slots:
                                 "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb"));
 
         QCOMPARE(window.exitStatus, 1); // what the launcher then reports, never "Finished"
+        QCOMPARE(readAll(kStaged), kConfig); // kept for dpkg --configure -a
         window.button(QWizard::CancelButton)->click();
         QVERIFY(!window.isVisible());
         QTest::qWait(500);
@@ -306,7 +308,7 @@ private slots:
 
     void stagingReplacesAPlantedLinkWithoutWritingThroughIt()
     {
-        useDpkg("exit 0");
+        useDpkg("exit 1"); // a failure keeps the staged copy to look at
         QFile victim("/tmp/victim");
         QVERIFY(victim.open(QIODevice::WriteOnly));
         victim.write("precious");
