@@ -82,7 +82,9 @@ chmod 755 /usr/bin/cp'
 for signal in INT:130 HUP:129; do
     case_ "SIG${signal%:*} to the process group while the wizard's dpkg runs postinst"
     new_results
-    as_desktop_user YES --setup "$SLOW_POSTINST" -- '
+    # As root, as the terminal's signals reach root's dpkg too; pkexec, like the stand-in,
+    # becomes dpkg in the wizard's process group.
+    with_x --setup "$SLOW_POSTINST" -- '
         cp "$SAMPLE_CONF" .agent.conf
         # Its own process group, with the signal not ignored as a background job has it.
         setsid perl -e "\$SIG{INT} = \"DEFAULT\"; exec @ARGV" "$IMAGE" >"$OUT/stdout" 2>&1 &
