@@ -7,9 +7,9 @@
 
 enum class ConfigRefusal {
     None,
-    CannotOpen,       ///< missing, or not readable
-    NotRegularFile,   ///< a FIFO, device, directory or socket
-    WritableByOthers, ///< group or others may write it: not necessarily what its owner put there
+    CannotOpen,         ///< missing, or not readable
+    NotRegularFile,     ///< a FIFO, device, directory or socket
+    WritableByOthers,   ///< group or others may write it: not necessarily what its owner put there
     UntrustedOwner,     ///< as root: the file, or a link to it, belongs to another user
     UntrustedDirectory, ///< as root: another user may put files into its directory
 };

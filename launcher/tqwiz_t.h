@@ -55,7 +55,7 @@ PayloadWriteResult write_payload(const unsigned char *data, const unsigned char 
 enum class ChildIo {
     Shared,                ///< the child uses our standard input, output and error
     SharedUninterruptible, ///< the same, with the terminal's signals ignored by the child and what it starts
-    Shielded, ///< the terminal's signals and a lost output of ours cannot cut the child off half way
+    Shielded,              ///< the terminal's signals and a lost output of ours cannot cut the child off half way
 };
 
 struct ChildResult {

@@ -199,7 +199,7 @@ private slots:
                                 "/usr/bin/pkexec\n\nArguments: /usr/bin/dpkg;--force-all;-D1;-i;"
                                 "/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb"));
 
-        QCOMPARE(window.exitStatus, 1); // what the launcher then reports, never "Finished"
+        QCOMPARE(window.exitStatus, 1);      // what the launcher then reports, never "Finished"
         QCOMPARE(readAll(kStaged), kConfig); // kept for dpkg --configure -a
         window.button(QWizard::CancelButton)->click();
         QVERIFY(!window.isVisible());
