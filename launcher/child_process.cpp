@@ -1,4 +1,4 @@
-#include "tqwiz_t.h"
+#include "child_process.h"
 
 #include "termination_signals.h"
 

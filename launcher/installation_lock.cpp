@@ -1,4 +1,4 @@
-#include "tqwiz_t.h"
+#include "installation_lock.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+#include "standard_streams.h"
 #include "tqwiz_t.h"
 
 int main(int argc, char **argv)

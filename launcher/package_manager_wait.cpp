@@ -1,6 +1,7 @@
-#include "tqwiz_t.h"
+#include "package_manager_wait.h"
 
 #include "lock_holders.h"
+#include "package_manager_text.h"
 #include "termination_signals.h"
 
 #include <cerrno>
@@ -35,13 +36,6 @@ LockAttempt try_lock(int fd, LockHolder &holder)
     const bool known = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
     holder = holder_of_process(known ? probe.l_pid : 0);
     return LockAttempt::Held;
-}
-
-std::string duration_text(int seconds)
-{
-    if (seconds % 60 == 0)
-        return std::to_string(seconds / 60) + (seconds == 60 ? " minute" : " minutes");
-    return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
 void say(const std::string &line)
@@ -97,12 +91,11 @@ PackageManagerWait wait_for_package_manager(const char *adminDir, int limitSecon
             = int(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
         if (!announced) {
             announced = true;
-            say("\nWaiting for another package manager to finish (" + describe_holder(holder) + "), at most "
-                + duration_text(limitSeconds) + ".\n");
+            say("\n" + waiting_text(holder) + ", at most " + duration_text(limitSeconds) + ".\n");
         }
         if (elapsed >= limitSeconds) {
-            say("\nInstallation Aborted...The package manager is still busy after " + duration_text(limitSeconds) + " ("
-                + describe_holder(holder) + "); nothing installed. Try again later.\n");
+            say("\nInstallation Aborted..." + still_busy_text(limitSeconds, holder)
+                + "; nothing installed. Try again later.\n");
             return give_up(PackageManagerWait::TimedOut, 0);
         }
         if (elapsed / kProgressIntervalSeconds > progressReported) {

@@ -1,4 +1,4 @@
-#include "tqwiz_t.h"
+#include "payload_write.h"
 
 #include <cerrno>
 #include <csignal>
@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <link.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -114,6 +116,36 @@ int open_own_file(const unsigned char *data, size_t size, off_t offset)
     return fd;
 }
 
+/// Shares the whole blocks of size bytes at offset of in with out, where the file system can
+/// (btrfs, XFS): nothing is copied at all. Returns how many bytes are now out's, 0 when refused.
+size_t share_blocks(int in, off_t offset, int out, size_t size)
+{
+#ifdef FICLONERANGE
+    struct stat st {};
+    if (fstat(out, &st) != 0 || st.st_blksize <= 0)
+        return 0;
+    const auto block = size_t(st.st_blksize);
+    const size_t whole = size / block * block;
+    if (size_t(offset) % block != 0 || whole == 0)
+        return 0;
+    file_clone_range range{};
+    range.src_fd = in;
+    range.src_offset = uint64_t(offset);
+    range.src_length = whole;
+    range.dest_offset = 0;
+    // The rest, less than a block, is copied: the destination goes on from there.
+    if (ioctl(out, FICLONERANGE, &range) != 0 || lseek(out, off_t(whole), SEEK_SET) != off_t(whole))
+        return 0;
+    return whole;
+#else
+    (void)in;
+    (void)offset;
+    (void)out;
+    (void)size;
+    return 0;
+#endif
+}
+
 enum class KernelCopy { Done, Refused, Failed };
 
 /// Copies size bytes at offset of in to out inside the kernel, page cache to page cache:
@@ -177,8 +209,10 @@ PayloadWriteResult write_payload_to(const unsigned char *data, const unsigned ch
     const int32_t size = payload_size(sizeWord);
     const off_t offset = size > 0 ? file_offset_of(data, size_t(size)) : -1;
     const int own = offset >= 0 ? open_own_file(data, size_t(size), offset) : -1;
+    size_t shared = 0; // already the destination's: blocks shared with the image's file
     if (own >= 0) {
-        const KernelCopy copy = copy_in_kernel(own, offset, fd, size_t(size), error);
+        shared = share_blocks(own, offset, fd, size_t(size));
+        const KernelCopy copy = copy_in_kernel(own, offset + off_t(shared), fd, size_t(size) - shared, error);
         close(own);
         if (copy == KernelCopy::Failed) {
             close(fd);
@@ -200,10 +234,10 @@ PayloadWriteResult write_payload_to(const unsigned char *data, const unsigned ch
         fclose(file);
         return {PayloadWriteResult::ShortWrite, EINVAL};
     }
-    populate_source(data, size_t(size));
+    populate_source(data + shared, size_t(size) - shared);
     errno = 0;
-    const size_t written = fwrite(data, 1, size_t(size), file);
-    if (uint32_t(written) != uint32_t(size)) {
+    const size_t written = fwrite(data + shared, 1, size_t(size) - shared, file);
+    if (uint32_t(written) != uint32_t(size_t(size) - shared)) {
         error = errno;
         fclose(file);
         return {PayloadWriteResult::ShortWrite, error};

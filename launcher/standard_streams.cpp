@@ -1,4 +1,4 @@
-#include "tqwiz_t.h"
+#include "standard_streams.h"
 
 #include <cerrno>
 #include <fcntl.h>

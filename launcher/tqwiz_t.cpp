@@ -1,7 +1,14 @@
 #include "tqwiz_t.h"
 
+#include "child_process.h"
+#include "config_staging.h"
+#include "exit_statuses.h"
+#include "installation_lock.h"
 #include "package_dependencies.h"
+#include "package_manager_wait.h"
+#include "payload_write.h"
 #include "payloads.h"
+#include "shared_names.h"
 #include "termination_signals.h"
 #include "trusted_owners.h"
 
@@ -372,7 +379,7 @@ int cli_install(char *path)
         printf("\nCannot read the current directory (%s); nothing installed.\n", strerror(error));
         return error;
     }
-    const std::string configPath = std::string(workingDir) + kConfigName;
+    const std::string configPath = std::string(workingDir) + "/" + kConfigFileName;
 
     const TrustedOwners trusted = trusted_for_root();
     const ConfigFile probe = open_configuration(configPath.c_str(), running_as_root() ? &trusted : nullptr);
@@ -381,21 +388,21 @@ int cli_install(char *path)
         break;
     case ConfigRefusal::CannotOpen:
         printf("Installation Aborted...Config fiel .agent.conf not found");
-        return kConfigMissingStatus;
+        return kConfigUnusableStatus;
     case ConfigRefusal::NotRegularFile:
         printf("\nInstallation Aborted...Config file .agent.conf is not a regular file; nothing installed.\n");
-        return kConfigMissingStatus;
+        return kConfigUnusableStatus;
     case ConfigRefusal::WritableByOthers:
         printf("\nInstallation Aborted...Config file .agent.conf may be written by others than its owner; nothing "
                "installed.\n");
-        return kConfigMissingStatus;
+        return kConfigUnusableStatus;
     case ConfigRefusal::UntrustedOwner:
         printf("\nInstallation Aborted...Config file .agent.conf is owned by another user; nothing installed.\n");
-        return kConfigMissingStatus;
+        return kConfigUnusableStatus;
     case ConfigRefusal::UntrustedDirectory:
         printf("\nInstallation Aborted...Config file .agent.conf lies in a directory that other users may write to; "
                "nothing installed.\n");
-        return kConfigMissingStatus;
+        return kConfigUnusableStatus;
     }
     const bool dpkg = args == dpkgArgs;
     if (dpkg) {

@@ -1,13 +1,15 @@
 #!/bin/sh
 # Builds the native package from its source tree with fixed modes and times,
 # so that the same sources always give the same bytes.
-# usage: build-package.sh SOURCE_ROOT STAGING_DIR OUTPUT_DEB
-# The changelog and the manual page beside SOURCE_ROOT go in compressed.
+# usage: build-package.sh SOURCE_ROOT GENERATED_DIR STAGING_DIR OUTPUT_DEB
+# GENERATED_DIR holds what carries the version: root/ (laid over SOURCE_ROOT),
+# and the changelog and the manual page, which go in compressed.
 set -eu
 
 src=$1
-stage=$2
-out=$3
+generated=$2
+stage=$3
+out=$4
 # Any fixed instant will do; git's would change with every commit.
 : "${SOURCE_DATE_EPOCH:=1700000000}"
 export SOURCE_DATE_EPOCH
@@ -15,12 +17,13 @@ export SOURCE_DATE_EPOCH
 rm -rf "$stage"
 mkdir -p "$stage"
 cp -R "$src"/. "$stage"/
+cp -R "$generated/root"/. "$stage"/
 # git does not keep empty directories; the agent's configuration lives here.
 mkdir -p "$stage/usr/share/morrowlin-tesserak/etc"
 # Compressed without name or time stamp: the same bytes every time.
 mkdir -p "$stage/usr/share/man/man1"
-gzip -9n <"$src/../changelog.Debian" >"$stage/usr/share/doc/morrowlin-tesserak/changelog.Debian.gz"
-gzip -9n <"$src/../morrowlin-tesserak.1" >"$stage/usr/share/man/man1/morrowlin-tesserak.1.gz"
+gzip -9n <"$generated/changelog.Debian" >"$stage/usr/share/doc/morrowlin-tesserak/changelog.Debian.gz"
+gzip -9n <"$generated/morrowlin-tesserak.1" >"$stage/usr/share/man/man1/morrowlin-tesserak.1.gz"
 # dpkg --verify checks the installed files against these.
 (cd "$stage" && find . -path ./DEBIAN -prune -o -type f -print | sed 's|^\./||' | LC_ALL=C sort |
     xargs md5sum >DEBIAN/md5sums)

@@ -9,7 +9,7 @@ packages="
     qtbase5-dev qtbase5-dev-tools fonts-dejavu-core
     xvfb xdotool imagemagick procps
     clang libclang-rt-14-dev clang-format clang-tidy cppcheck gcovr
-    hyperfine time libx11-dev libseccomp-dev strace
+    hyperfine time libx11-dev libseccomp-dev strace xfsprogs
     util-linux passwd coreutils libtdb1
     debootstrap debian-archive-keyring binutils lintian
     pkexec polkitd dbus libglib2.0-bin perl

@@ -1,8 +1,10 @@
 #include "tqwiz.h"
 
 #include "config_staging.h"
+#include "exit_statuses.h"
 #include "lock_holders.h"
 #include "package_dependencies.h"
+#include "package_manager_text.h"
 #include "shared_names.h"
 #include "userdata.h"
 
@@ -26,13 +28,11 @@
 #include <memory>
 #include <unistd.h>
 
-// A QStringLiteral only wraps static data: nothing is allocated, nothing can throw.
-const QString szVersion = QStringLiteral("6.9.6.131326"); // NOLINT(cert-err58-cpp)
+// Made before main from a short constant: an allocation that fails there has nothing to save.
+const QString szVersion = QString::fromLatin1(kAgentVersion); // NOLINT(cert-err58-cpp)
 
 namespace {
 
-// The configuration in the current directory, which the wizard inherits from the launcher.
-const char kConfigPath[] = "./.agent.conf";
 const char kPkexecPath[] = "/usr/bin/pkexec";
 const char kRpmPath[] = "/usr/bin/rpm";
 const char kDebianMarker[] = "buntu";
@@ -43,9 +43,6 @@ const char kAbortedTitle[] = "Installation Aborted.";
 const char kWatermark[] = ":/res/watermark.png";
 constexpr int kStartTimeoutMs = 30000;
 constexpr int kCheckFinishTimeoutMs = 30000;
-constexpr int kMissingToolCode = 2;
-// Like a shell's "found but cannot execute".
-constexpr int kStartFailedCode = 126;
 // Longer words are broken anywhere in the output view: far wider than any view, far longer
 // than any word of a package manager's messages.
 constexpr int kLongestWordWrapped = 1000;
@@ -339,14 +336,15 @@ InstallPage::InstallPage(QWidget *parent)
 
 void InstallPage::initializePage()
 {
-    const QString configPath = QString::fromLatin1(kConfigPath);
+    // In the current directory, which the wizard inherits from the launcher.
+    const QString configPath = QStringLiteral("./") + QString::fromLatin1(kConfigFileName);
     if (!QFile::exists(configPath)) {
         QMessageBox::critical(this, kAbortedTitle,
                               "File not found.Failed locating required configuration file: .agent.conf.",
                               QMessageBox::Ok);
         QMessageBox::critical(this, kAbortedTitle, QStringLiteral("config_file_path=%1").arg(configPath),
                               QMessageBox::Ok);
-        exit(tqwiz::Status_ConfigUnusable);
+        exit(kConfigUnusableStatus);
     }
     if (!workerStarted && !dependenciesMet())
         return;
@@ -358,7 +356,7 @@ void InstallPage::initializePage()
                                   + QStringLiteral(" could not be staged to ") + QString::fromLatin1(kStagedConfigPath)
                                   + QStringLiteral(": ") + problem + QStringLiteral("."),
                               QMessageBox::Ok);
-        exit(tqwiz::Status_ConfigUnusable);
+        exit(kConfigUnusableStatus);
     }
 
     if (!workerStarted) {
@@ -491,19 +489,17 @@ bool InstallWorker::waitForPackageManager(QStringList &ss)
         const LockHolder holder = package_manager_holder(kDpkgAdminDir);
         if (!holder.held)
             break;
-        const QString holderText = QString::fromLocal8Bit(describe_holder(holder).c_str());
         if (waited.elapsed() >= qint64(kPackageManagerWaitSeconds) * 1000) {
-            ss << QStringLiteral("\nThe package manager is still busy after ")
-                      + QString::number(kPackageManagerWaitSeconds / 60) + QStringLiteral(" minutes (") + holderText
-                      + QStringLiteral("); nothing was installed. Try again later.");
+            ss << QStringLiteral("\n")
+                      + QString::fromLocal8Bit(still_busy_text(kPackageManagerWaitSeconds, holder).c_str())
+                      + QStringLiteral("; nothing was installed. Try again later.");
             emit finished(kBusyStatus, ss);
             return false;
         }
         if (!announced || holder.pid != shown.pid || holder.program != shown.program) {
             announced = true;
             shown = holder;
-            emit waiting(QStringLiteral("Waiting for another package manager to finish (") + holderText
-                         + QStringLiteral(")\u2026"));
+            emit waiting(QString::fromLocal8Bit(waiting_text(holder).c_str()) + QStringLiteral("\u2026"));
         }
         msleep(kLockPollMs);
     }
@@ -526,7 +522,7 @@ void InstallWorker::run()
 
     const auto missingTool = [&](const char *path) {
         ss << QStringLiteral("Could not find application ") << QString::fromLatin1(path);
-        emit finished(kMissingToolCode, ss);
+        emit finished(kMissingToolStatus, ss);
     };
 
     if (!QFile::exists(kPkexecPath)) {
@@ -563,7 +559,7 @@ void InstallWorker::run()
     if (!process.waitForStarted(kStartTimeoutMs)) {
         // Reported, so the page leaves "Installing.." instead of waiting for ever.
         ss << QStringLiteral("Could not start application ") << program << QStringLiteral("\n") + process.errorString();
-        emit finished(kStartFailedCode, ss);
+        emit finished(kStartFailedStatus, ss);
         return;
     }
 

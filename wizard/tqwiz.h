@@ -27,9 +27,6 @@ class tqwiz : public QWizard
 
 public:
     enum { Page_Intro = 0, Page_Install = 2 };
-    /// Exit status for a missing ./.agent.conf or one that cannot be staged.
-    enum { Status_ConfigUnusable = 2 };
-
     explicit tqwiz(QWidget *parent = nullptr);
 
     void done(int result) override;

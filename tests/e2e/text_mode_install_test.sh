@@ -153,6 +153,22 @@ for way in "the kernel:" "sendfile:copy_file_range" "write:copy_file_range,sendf
     expect_result "full disk: the partial file stays" $'0\n' partial
 done
 
+case_ "on a file system that shares blocks (XFS): whole blocks shared, the rest copied, byte for byte"
+new_results
+export MULTIBLOCK_IMAGE WIZARD
+sandboxed --cwd /tmp/work -- bash -c '
+    truncate -s 512M /tmp/xfs.img && mkfs.xfs -q -m reflink=1 /tmp/xfs.img && mkdir /tmp/xfs &&
+        mount -o loop /tmp/xfs.img /tmp/xfs || exit
+    cp "$MULTIBLOCK_IMAGE" /tmp/xfs/image.run && cd /tmp/xfs
+    strace -f -qq -e trace=ioctl -e signal=none -o /tmp/trace ./image.run extract out.bin >/dev/null 2>&1
+    echo $? >"$OUT/status"
+    cmp -s out.bin "$WIZARD" && echo identical >"$OUT/extracted"
+    grep -c "FICLONERANGE.* = 0$" /tmp/trace >"$OUT/shared"
+    cd / && umount /tmp/xfs'
+expect_result "status" $'0\n' status
+expect_result "byte-identical" $'identical\n' extracted
+expect_result "shared, not copied" $'1\n' shared
+
 case_ "an empty argument vector installs in text mode"
 new_results
 export EXEC_WITHOUT_ARGUMENTS

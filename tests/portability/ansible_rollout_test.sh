@@ -4,11 +4,13 @@
 # through Ansible's chroot connection inside the sandbox, with the real dpkg,
 # apt and installer in it. Hosts: a fresh Debian 11; a Debian 12 whose dpkg
 # locks another process holds when the play starts; a Debian 13 already on
-# this version; a Debian 12 without libtdb1 whose own (local) repository has
-# it; a Debian 11 without libtdb1 and without repositories, which must fail
-# alone and with the installer's message; and a fresh Debian 13 for check mode.
+# this version; a Debian 12 with too old a libtdb1 whose own (local)
+# repository has a new enough one; a Debian 11 without libtdb1 and without
+# repositories, which must fail alone and with the installer's message; a
+# Debian 12 with a newer agent; and a fresh Debian 13 for check mode.
 # The controller is this machine's Ansible and, each in a root of its own,
-# Debian 11's and 13's.
+# Debian 11's and 13's; none has dpkg-deb, and the image lies on a noexec
+# mount there, as on a controller that cannot run it.
 source "$(dirname "$0")/../e2e/lib.sh"
 export IMAGE SOURCE_DIR HOLD_DPKG_LOCKS
 
@@ -41,6 +43,12 @@ roll_out() { # [--root CONTROLLER-ROOT]
         mount -t tmpfs "tmp-$1" "$dir/tmp"
         printf "    %s: {ansible_host: %s}\n" "$1" "$dir" >>inventory.yml
     }
+    fake_package() { # NAME VERSION: an empty package, as /tmp/fake.deb
+        rm -rf /tmp/fake && mkdir -p /tmp/fake/DEBIAN
+        printf "Package: %s\nVersion: %s\nArchitecture: amd64\nMaintainer: t <t@t>\nDescription: stand-in\n" "$1" "$2" \
+            >/tmp/fake/DEBIAN/control
+        dpkg-deb --build /tmp/fake /tmp/fake.deb >/dev/null
+    }
     without_libtdb1() { # NAME
         chroot "$hosts/$1" dpkg --purge libtdb1 >/dev/null
         rm -f "$hosts/$1"/etc/apt/sources.list.d/*
@@ -50,6 +58,7 @@ roll_out() { # [--root CONTROLLER-ROOT]
     make_host current "$NEWEST_ROOT"
     make_host from_repo "$ROOT12"
     make_host isolated "$ROOT11"
+    make_host newer "$ROOT12"
     make_host spare "$NEWEST_ROOT"
 
     mkdir "$hosts/current/root/pre"
@@ -63,17 +72,29 @@ roll_out() { # [--root CONTROLLER-ROOT]
     mv "$hosts"/from_repo/var/cache/apt/archives/libtdb1_*.deb "$repo"
     (cd "$repo" && dpkg-scanpackages . >Packages 2>/dev/null)
     without_libtdb1 from_repo
+    # Too old for the package'\''s versioned dependency: apt must bring the repository'\''s.
+    fake_package libtdb1 1.2-1
+    cp /tmp/fake.deb "$hosts/from_repo/tmp/" && chroot "$hosts/from_repo" dpkg -i /tmp/fake.deb >/dev/null
     echo "deb [trusted=yes] file:/srv/repo ./" >"$hosts/from_repo/etc/apt/sources.list"
     without_libtdb1 isolated
     : >"$hosts/isolated/etc/apt/sources.list"
     rm -f "$hosts"/isolated/var/cache/apt/archives/*.deb
     for host in from_repo isolated; do chroot "$hosts/$host" apt-get update -qq >/dev/null 2>&1; done
+    fake_package morrowlin-tesserak 6.9.7-1
+    cp /tmp/fake.deb "$hosts/newer/tmp/" && chroot "$hosts/newer" dpkg -i /tmp/fake.deb >/dev/null
+
+    # A controller that could not run the image or read a package if it tried.
+    mkdir -p /srv/rollout && mount -t tmpfs -o noexec rollout /srv/rollout
+    cp "$IMAGE" agent.conf /srv/rollout/
+    rm -f /usr/bin/dpkg-deb
+    /srv/rollout/$(basename "$IMAGE") help >/dev/null 2>&1 || echo cannot >"$OUT/controller_runs_image"
 
     play() { # NAME ANSIBLE-PLAYBOOK-ARGS...
         local name=$1 started=$EPOCHREALTIME
         shift
         ANSIBLE_NOCOLOR=1 ansible-playbook -v -f 10 -i inventory.yml "$SOURCE_DIR/deploy/ansible/rollout.yml" \
-            -e morrowlin_tesserak_installer="$IMAGE" -e morrowlin_tesserak_config=/tmp/work/agent.conf \
+            -e morrowlin_tesserak_installer="/srv/rollout/$(basename "$IMAGE")" \
+            -e morrowlin_tesserak_config=/srv/rollout/agent.conf \
             "$@" >"$OUT/$name" 2>&1
         awk -v s="$started" -v e="$EPOCHREALTIME" "BEGIN { printf \"%.1f\n\", e - s }" >"$OUT/$name.seconds"
         # Each host: changed, ok or failed.
@@ -100,16 +121,26 @@ roll_out() { # [--root CONTROLLER-ROOT]
     cp "$HOLD_DPKG_LOCKS" "$hosts/busy/usr/local/bin/hold_dpkg_locks"
     chroot "$hosts/busy" hold_dpkg_locks 15 /tmp/held &
     while [ ! -e "$hosts/busy/tmp/held" ]; do sleep 0.05; done
-    play first -e "rollout_hosts=agents:!spare" -e rollout_batch=5 --diff
+    play first -e "rollout_hosts=agents:!spare:!newer" -e rollout_batch=5 --diff
     hosts_report first fresh busy current from_repo isolated
     # In batches of two: the failing host comes last, alone in its batch.
-    play second -e "rollout_hosts=agents:!spare" -e rollout_batch=2
+    play second -e "rollout_hosts=agents:!spare:!newer" -e rollout_batch=2
+    # Another configuration on one host: only that one is installed again.
+    echo "address = elsewhere.example" >"$hosts/current/usr/share/morrowlin-tesserak/etc/agent.conf"
+    play config -e "rollout_hosts=agents:!spare:!newer:!isolated"
+    play config_again -e "rollout_hosts=agents:!spare:!newer:!isolated"
+    hosts_report config current
+    play newer -e rollout_hosts=newer
+    play newer_again -e rollout_hosts=newer
+    hosts_report newer newer
+    play downgrade -e rollout_hosts=newer -e morrowlin_tesserak_allow_downgrade=true
+    hosts_report downgrade newer
     play check --check -e rollout_hosts=spare
     hosts_report check spare
     play purge -e morrowlin_tesserak_state=absent -e rollout_hosts=fresh
     play purge_again -e morrowlin_tesserak_state=absent -e rollout_hosts=fresh
     hosts_report purge fresh
-    cat "$OUT"/first "$OUT"/second "$OUT"/check | grep -c "$secret" >"$OUT/secret_shown"
+    cat "$OUT"/first "$OUT"/second "$OUT"/config "$OUT"/check | grep -c "$secret" >"$OUT/secret_shown"
     ls -d /tmp/morrowlin-tesserak.* 2>/dev/null | wc -l >"$OUT/controller_left"'
 }
 
@@ -125,11 +156,25 @@ check_rollout() { # CONTROLLER
         "Waiting for another package manager to finish (unattended-upgr, process"
     expect_contains "the failed host's reason" "$first" \
         "morrowlin-tesserak 6.9.6-131326.ubuntu not installed: a dependency of the package is missing and the host's repositories could not provide it; nothing installed (status 69)"
-    expect_contains "with the installer's own last line" "$first" "The package needs libtdb1, which is not installed."
+    expect_contains "with the installer's own last line" "$first" "The package needs libtdb1 (>= 1.3.15), which is not installed."
     echo "$1: first run, five hosts: $(cat "$OUT/first.seconds") s"
 
     case_ "$1: second run: nothing changes"
     expect_result "recap" $'busy ok\ncurrent ok\nfresh ok\nfrom_repo ok\nisolated failed\n' second.recap
+
+    case_ "$1: a changed configuration reaches the one host that has another"
+    expect_result "recap" $'busy ok\ncurrent changed\nfresh ok\nfrom_repo ok\n' config.recap
+    expect_result "then nothing changes" $'busy ok\ncurrent ok\nfresh ok\nfrom_repo ok\n' config_again.recap
+    expect_result "host" "current: $installed"$'\n' config.hosts
+
+    case_ "$1: a newer agent is kept, unless a rollback is asked for"
+    expect_result "recap" $'newer failed\n' newer.recap
+    expect_result "again" $'newer failed\n' newer_again.recap
+    read_result newer newer
+    expect_contains "says why" "$newer" "a newer version 6.9.7-1 is installed; nothing changed"
+    expect_result "host unchanged" $'newer: installed 6.9.7-1; apt-get check 0; config none; left 0\n' newer.hosts
+    expect_result "rolled back on purpose" $'newer changed\n' downgrade.recap
+    expect_result "host" "newer: $installed"$'\n' downgrade.hosts
 
     case_ "$1: check mode on a fresh host reports the change and makes none"
     expect_result "recap" $'spare changed\n' check.recap
@@ -143,6 +188,7 @@ check_rollout() { # CONTROLLER
     case_ "$1: secrets"
     expect_result "the configuration's secret line never shows in Ansible's output" $'0\n' secret_shown
     expect_result "no private directory stays on the controller" $'0\n' controller_left
+    expect_result "the controller could not have run the image" $'cannot\n' controller_runs_image
 }
 
 for controller in ${CONTROLLERS:-this bullseye trixie}; do

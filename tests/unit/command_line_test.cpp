@@ -1,3 +1,4 @@
+#include "shared_names.h"
 #include "temp_dir.h"
 #include "tqwiz_t.h"
 

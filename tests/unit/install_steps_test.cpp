@@ -1,3 +1,6 @@
+#include "child_process.h"
+#include "config_staging.h"
+#include "exit_statuses.h"
 #include "temp_dir.h"
 #include "tqwiz_t.h"
 

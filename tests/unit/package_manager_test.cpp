@@ -1,8 +1,12 @@
 // Waiting for dpkg's locks and judging the package's dependencies, against a
 // lock directory of the test's own and packages built for the test. Nothing
 // here takes the machine's own locks or changes its package database.
+#include "child_process.h"
 #include "package_dependencies.h"
+#include "package_manager_wait.h"
+#include "shared_names.h"
 #include "temp_dir.h"
+#include "termination_signals.h"
 #include "tqwiz_t.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
+#include "payload_write.h"
 #include "payloads.h"
 #include "temp_dir.h"
-#include "tqwiz_t.h"
 
 #include <gtest/gtest.h>
 
