@@ -75,6 +75,12 @@ sandboxed() { # SANDBOX-OPTIONS... -- COMMAND...
     env ${coverage[@]+"${coverage[@]}"} "$SANDBOX" "${SANDBOX_BUILD_ACCESS:---ro}" "$BUILD_DIR" --ro "$SOURCE_DIR" --bind "$OUT" "$@"
 }
 
+# A --setup script: the post-install script's copy takes 2 s (and touches
+# /tmp/in-postinst first), long enough to interrupt it or try dpkg's locks.
+SLOW_POSTINST='mv /usr/bin/cp /usr/bin/cp.real
+printf "#!/bin/sh\n[ -z \"\$DPKG_MAINTSCRIPT_NAME\" ] || { touch /tmp/in-postinst; sleep 2; }\nexec /usr/bin/cp.real \"\$@\"\n" >/usr/bin/cp
+chmod 755 /usr/bin/cp'
+
 finish() {
     echo "$PASSED passed, $FAILED failed"
     [ "$FAILED" -eq 0 ]
