@@ -277,8 +277,9 @@ expect_result "apt-get check passes" $'0\n' apt_check
 
 case_ "closing while the installation runs"
 new_results
+# Slow to install only: the wizard's dependency check compares versions with it first.
 SLOW_DPKG='mv /usr/bin/dpkg /usr/bin/dpkg.real
-printf "#!/bin/sh\nsleep 3\nexec /usr/bin/dpkg.real \"\$@\"\n" >/usr/bin/dpkg
+printf "#!/bin/sh\n[ \"\$1\" = --compare-versions ] || sleep 3\nexec /usr/bin/dpkg.real \"\$@\"\n" >/usr/bin/dpkg
 chmod 755 /usr/bin/dpkg'
 with_x --setup "$SLOW_DPKG" -- '
     start_wizard
