@@ -81,7 +81,7 @@ sandboxed --cwd /tmp/work --setup 'dpkg --remove libtdb1 >/dev/null' -- bash -c 
     true'
 read_result stdout stdout
 expect_contains "names it and how to get it" "$stdout" \
-    $'\nInstallation Aborted...The package needs libtdb1 (>= 1.3.15), which is not installed. Install it first (apt-get install libtdb1), then run the installer again; nothing installed.\n'
+    $'\nInstallation Aborted...The package needs libtdb1 (>= 1.3.8), which is not installed. Install it first (apt-get install libtdb1), then run the installer again; nothing installed.\n'
 expect_result "status" $'69\n' status
 expect_result "nothing installed" "" installed
 expect_result "nothing staged" "" staged
