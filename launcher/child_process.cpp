@@ -54,6 +54,7 @@ void close_other_descriptors(int keep)
     }
     signal(SIGTERM, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
     close_other_descriptors(report);
     sigset_t none;
     sigemptyset(&none);

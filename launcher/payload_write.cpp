@@ -1,7 +1,6 @@
 #include "payload_write.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -195,10 +194,8 @@ int32_t payload_size(const unsigned char *sizeWord)
     return int32_t(value);
 }
 
-namespace {
-
-PayloadWriteResult write_payload_to(const unsigned char *data, const unsigned char *sizeWord, const char *path,
-                                    Destination destination)
+PayloadWriteResult write_payload(const unsigned char *data, const unsigned char *sizeWord, const char *path,
+                                 Destination destination)
 {
     int error = 0;
     const int fd = open_destination(path, destination, error);
@@ -256,21 +253,4 @@ PayloadWriteResult write_payload_to(const unsigned char *data, const unsigned ch
     if (fclose(file) != 0)
         return {PayloadWriteResult::ShortWrite, errno};
     return {PayloadWriteResult::Written, 0};
-}
-
-} // namespace
-
-PayloadWriteResult write_payload(const unsigned char *data, const unsigned char *sizeWord, const char *path,
-                                 Destination destination)
-{
-    // A file-size limit then fails the write with EFBIG, reported like a full disk, instead
-    // of killing us without a word.
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGXFSZ, &ignore, &previous);
-    const PayloadWriteResult result = write_payload_to(data, sizeWord, path, destination);
-    sigaction(SIGXFSZ, &previous, nullptr);
-    return result;
 }

@@ -1,6 +1,7 @@
 #include "standard_streams.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,4 +17,9 @@ void ensure_standard_descriptors()
             close(opened);
         }
     }
+}
+
+void survive_file_size_limit()
+{
+    signal(SIGXFSZ, SIG_IGN);
 }
