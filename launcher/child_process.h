@@ -12,7 +12,7 @@ enum class ChildIo {
 struct ChildResult {
     int status;       ///< raw wait status, -1 when the child never ran
     int startError;   ///< errno of the failed start, 0 when it ran
-    int signalNumber; ///< a signal that reached us while a shielded child ran, 0 if none
+    int signalNumber; ///< a signal that reached us while a shielded or uninterruptible child ran, 0 if none
 };
 
 /// Runs argv[0] (looked up on PATH when searchPath) without a shell and waits for it.
