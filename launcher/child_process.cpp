@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,9 +39,37 @@ void close_other_descriptors(int keep)
     }
 }
 
+/// Runs program's bytes from an anonymous file in memory, under argv; returns only on failure, with errno set.
+void execute_from_memory(const InMemoryProgram &program, const char *const argv[])
+{
+    // By number: older C libraries lack the wrapper, and what ships must start there too.
+    const int fd = int(syscall(SYS_memfd_create, "setup-wizard", MFD_CLOEXEC));
+    if (fd < 0)
+        return;
+    const unsigned char *data = program.data;
+    for (size_t left = program.size; left > 0;) {
+        const ssize_t put = write(fd, data, left);
+        if (put <= 0) {
+            if (put < 0 && errno == EINTR)
+                continue;
+            const int error = put < 0 ? errno : EIO;
+            close(fd);
+            errno = error;
+            return;
+        }
+        data += put;
+        left -= size_t(put);
+    }
+    fexecve(fd, const_cast<char *const *>(argv), environ);
+    const int error = errno;
+    close(fd);
+    errno = error;
+}
+
 /// In the forked child: set up descriptors and signals, then become argv[0]. Never returns.
 [[noreturn]] void become_child(const char *const argv[], bool searchPath, const char *extraEnvironment,
-                               bool ignoreTerminal, const int *output, const int *errors, int report)
+                               bool ignoreTerminal, const int *output, const int *errors, int report,
+                               const InMemoryProgram *sameProgram)
 {
     if (extraEnvironment)
         putenv(const_cast<char *>(extraEnvironment));
@@ -64,6 +94,12 @@ void close_other_descriptors(int keep)
         execvp(argv[0], args);
     else
         execv(argv[0], args);
+    if (errno == EACCES && sameProgram) {
+        execute_from_memory(*sameProgram, argv);
+        // The path's refusal tells the user more than the fallback's (a script, say, cannot
+        // run from a descriptor that closes on exec).
+        errno = EACCES;
+    }
     const int error = errno;
     (void)!write(report, &error, sizeof error);
     _exit(127);
@@ -159,7 +195,8 @@ int relay_until_exit(pid_t pid, int output, int errors, bool &noted)
 
 } // namespace
 
-ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, const char *extraEnvironment)
+ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, const char *extraEnvironment,
+                        const InMemoryProgram *sameProgram)
 {
     const bool shielded = io == ChildIo::Shielded;
     if (shielded) {
@@ -185,7 +222,7 @@ ChildResult run_program(const char *const argv[], bool searchPath, ChildIo io, c
     const pid_t pid = fork();
     if (pid == 0)
         become_child(argv, searchPath, extraEnvironment, io != ChildIo::Shared, shielded ? output : nullptr,
-                     shielded ? errors : nullptr, report[1]);
+                     shielded ? errors : nullptr, report[1], sameProgram);
     const int forkError = errno;
     close(report[1]);
     if (shielded) {

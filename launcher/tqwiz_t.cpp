@@ -13,18 +13,23 @@
 #include "trusted_owners.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char *kExtractingLine = "\n Extracting native installer to '%s'\n";
 constexpr const char *kExtractionErrorLine = "\n ERROR : file extraction to %s :%d\n";
+// What the dynamic loader exits with when a library is missing.
+constexpr int kLoaderFailedStatus = 127;
 
 /// Fills the extraction target, cutting a long name to what the buffer holds; true when cut.
 bool set_target(char (&target)[kNameBufferSize], const char *name)
@@ -242,6 +247,16 @@ int stage_and_run(const char *const *args, bool searchPath, const char *command,
     return status;
 }
 
+/// Whether the wizard ended before it could show anything: it never ran, the loader
+/// refused it (a library missing, 127) or Qt gave up without a display (abort).
+bool wizard_never_started(const ChildResult &run)
+{
+    if (run.startError != 0)
+        return true;
+    return (WIFEXITED(run.status) && WEXITSTATUS(run.status) == kLoaderFailedStatus)
+           || (WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
+}
+
 /// Writes both payloads to /tmp, runs the wizard and reports its status.
 int hand_over_to_wizard()
 {
@@ -259,15 +274,20 @@ int hand_over_to_wizard()
     // Run directly with our own stdio: the wizard never writes into a pipe nobody reads.
     // pkexec becomes dpkg in the wizard's process group: the terminal's signals must reach
     // neither, and ours only end the wait once the wizard has ended.
+    // Where /tmp is mounted noexec the same bytes run from memory instead.
     const char *const args[] = {kWizardPath, nullptr};
+    const InMemoryProgram wizard{tquiinstaller, size_t(uint32_t(payload_size(tquiinstaller_size)))};
     const CaughtSignals caught = catch_termination_signals();
-    const ChildResult run = run_program(args, false, ChildIo::SharedUninterruptible);
+    const ChildResult run = run_program(args, false, ChildIo::SharedUninterruptible, nullptr, &wizard);
     restore_termination_signals(caught);
     report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
     // Said once more in words: the raw -1 alone does not tell a user what to do.
     if (run.startError != 0)
         printf("\nThe setup wizard could not be started: %s%s", strerror(run.startError),
                run.startError == EACCES ? " (/tmp may be mounted noexec)" : "");
+    if (wizard_never_started(run))
+        printf("\nThe setup wizard could not start on this desktop. To install without it, run: sudo %s install",
+               program_invocation_name);
     puts("\n\n");
     const int status = exit_status_of(run.status);
     return status == 0 && run.signalNumber != 0 ? 128 + run.signalNumber : status;
@@ -277,7 +297,9 @@ int hand_over_to_wizard()
 
 bool isX11Mode()
 {
-    return getenv("DISPLAY") != nullptr;
+    // An empty DISPLAY names no display: no window could ever open on it.
+    const char *display = getenv("DISPLAY");
+    return display != nullptr && display[0] != '\0';
 }
 
 int cli_execute(int argc, char **argv)

@@ -2,7 +2,8 @@
 # The wizard's extract command run as a process on copies branded by the
 # trailer writer: whatever way it was started, it reads its own file.
 source "$(dirname "$0")/lib.sh"
-export QT_QPA_PLATFORM=offscreen
+# The extract command needs no display: every case here runs without one.
+unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
 
 work=$(mktemp -d)
 trap 'rm -rf "$work" ${RESULT_DIRS[@]+"${RESULT_DIRS[@]}"}' EXIT
