@@ -6,7 +6,7 @@ set -eu
 packages="
     build-essential cmake git
     libssl-dev libgtest-dev
-    qtbase5-dev qtbase5-dev-tools fonts-dejavu-core
+    qtbase5-dev qtbase5-dev-tools qttranslations5-l10n fonts-dejavu-core
     xvfb xdotool imagemagick procps
     clang libclang-rt-14-dev clang-format clang-tidy cppcheck gcovr
     hyperfine time libx11-dev libseccomp-dev strace xfsprogs

@@ -39,11 +39,22 @@ int extractConfiguration(const QString &outputName)
     return 0;
 }
 
+/// Whether the command line asks for the extract command, which shows nothing.
+bool extractRequested(int argc, char *argv[])
+{
+    return argc > 2 && qstrcmp(argv[1], "extract") == 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(tqwiz);
+    // Extracting shows nothing and needs no screen: without one (a server, a remote
+    // shell) the application would otherwise abort before it could start. The
+    // extract command starts no other program, so the setting goes nowhere else.
+    if (extractRequested(argc, argv))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
     // Only Qt's own texts (buttons, message boxes) are translated.
