@@ -100,6 +100,34 @@ for signal in INT:130 HUP:129; do
     expect_result "launcher status tells the signal" "${signal#*:}"$'\n' status
 done
 
+case_ "/tmp mounted noexec: the wizard runs from memory, to the finished page"
+new_results
+with_x --setup 'mount -o remount,noexec /tmp' -- '
+    start_wizard
+    [ -n "$win" ] && echo shown >"$OUT/window"
+    press "$win" Return
+    wait_for_dpkg_end; sleep 1
+    installed_status >"$OUT/installed"
+    press "$win" Return
+    wait $image; echo $? >"$OUT/status"'
+expect_result "the window shows" $'shown\n' window
+expect_result "installed" "install ok installed" installed
+expect_result "launcher status after Finish" $'0\n' status
+
+case_ "a German desktop: Qt's own texts come from the system's catalogue"
+new_results
+with_x -- '
+    cp "$SAMPLE_CONF" .agent.conf
+    LANG=de_DE.UTF-8 strace -f -e trace=openat -o /tmp/opened "$IMAGE" >/dev/null 2>&1 &
+    image=$!
+    win=$(window "$SETUP_TITLE")
+    sleep 0.5; picture "$win" welcome-de
+    press "$win" Escape
+    wait $image
+    grep -o "/usr/share/qt5/translations/qt_de[^\"]*\.qm\", O_RDONLY[^=]*= [0-9][0-9]*" /tmp/opened | head -n 1 >"$OUT/catalogue"'
+read_result catalogue catalogue
+expect_contains "Qt's German catalogue is opened" "$catalogue" "/usr/share/qt5/translations/qt_de"
+
 case_ "polkit refuses: the failure is shown and reported, nothing installed"
 new_results
 as_desktop_user NO -- '
@@ -117,6 +145,7 @@ expect_result "launcher status: pkexec's 127, not success" $'127\n' status
 read_result stdout stdout
 expect_contains "the Error Code line" "$stdout" $'\nError Code:32512\n'
 expect_not_contains "no success line" "$stdout" "Installation Finished"
+expect_not_contains "pkexec's 127 is no wizard that could not start" "$stdout" "could not start"
 expect_result "nothing installed" "" installed
 expect_result "no agent program started" "" agent
 

@@ -1,7 +1,8 @@
 #!/bin/bash
 # What the shipped image needs from the systems it runs on, read off the
-# binaries themselves: the symbol versions of the launcher and of the wizard
-# embedded in it, the Qt API the wizard calls, and the image's layout.
+# binaries themselves: the symbol versions and libraries of the launcher and
+# of the wizard embedded in it, the Qt API the wizard calls, and the image's
+# layout.
 source "$(dirname "$0")/../e2e/lib.sh"
 
 work=$(mktemp -d)
@@ -52,13 +53,23 @@ tail -c +$(($(file_offset $wizard) + 1)) "$IMAGE" | head -c "$wizard_length" >"$
 cmp -s "$work/native" "$NATIVE_PACKAGE"; expect_eq "the package is embedded byte for byte" 0 $?
 cmp -s "$work/tqwiz" "$SHIPPED_WIZARD"; expect_eq "the wizard is embedded byte for byte" 0 $?
 
-case_ "the embedded wizard runs on glibc 2.23, GCC 5's C++ runtime and any Qt 5"
-expect_eq "GLIBC symbols above 2.23" "" "$(above_floor "$work/tqwiz" GLIBC 2.23)"
-expect_eq "GLIBCXX symbols above 3.4.21" "" "$(above_floor "$work/tqwiz" GLIBCXX 3.4.21)"
-expect_eq "CXXABI symbols above 1.3.9" "" "$(above_floor "$work/tqwiz" CXXABI 1.3.9)"
-qt_versions=$(objdump -T "$work/tqwiz" | awk 'NF < 2 { next } { v = $(NF - 1); gsub(/[()]/, "", v) } v ~ /^Qt_/ { print v }' | sort -u)
+case_ "the embedded wizard brings Qt and C++ along and needs only what every X desktop has"
+expect_eq "GLIBC symbols above 2.27" "" "$(above_floor "$work/tqwiz" GLIBC 2.27)"
+expect_eq "no C++ runtime needed" "" "$(objdump -T "$work/tqwiz" | grep -E 'GLIBCXX|CXXABI|Qt_5')"
+desktop_libraries='^(libc\.so\.6|libm\.so\.6|libpthread\.so\.0|libdl\.so\.2|librt\.so\.1|ld-linux-x86-64\.so\.2|'
+desktop_libraries+='libX11(-xcb)?\.so\.[0-9]+|libxcb(-(icccm|image|keysyms|render-util|randr|render|shape|shm|sync|xfixes|xkb))?\.so\.[0-9]+|'
+desktop_libraries+='libxkbcommon(-x11)?\.so\.0|libfontconfig\.so\.1|libfreetype\.so\.6|'
+desktop_libraries+='libg(lib|thread)-2\.0\.so\.0|libdbus-1\.so\.3)$'
+needed=$(readelf -d "$work/tqwiz" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+expect_eq "libraries it needs beyond a GNOME desktop's" "" "$(grep -Ev "$desktop_libraries" <<<"$needed")"
+expect_eq "and the accessibility bridge's D-Bus is among them" "libdbus-1.so.3" "$(grep -x 'libdbus-1.so.3' <<<"$needed")"
+expect_eq "at most 12 MiB" 1 $(($(stat -c %s "$work/tqwiz") <= 12 * 1024 * 1024))
+
+case_ "the wizard calls only Qt API that Qt 5.5 has"
+# Read off the same sources linked against the system's shared Qt.
+qt_versions=$(objdump -T "$SYSTEM_QT_WIZARD" | awk 'NF < 2 { next } { v = $(NF - 1); gsub(/[()]/, "", v) } v ~ /^Qt_/ { print v }' | sort -u)
 expect_eq "Qt symbols carry the plain Qt_5 version, no minor-version tag" "Qt_5" "$qt_versions"
-objdump -T "$work/tqwiz" | awk 'NF >= 2 && $(NF - 1) == "(Qt_5)" { print $NF }' | sort -u >"$work/qt-used"
+objdump -T "$SYSTEM_QT_WIZARD" | awk 'NF >= 2 && $(NF - 1) == "(Qt_5)" { print $NF }' | sort -u >"$work/qt-used"
 grep -v '^#' "$(dirname "$0")/qt55-symbols.txt" | sort -u >"$work/qt-reviewed"
 expect_eq "every Qt symbol the wizard imports was checked against Qt 5.5 (qt55-symbols.txt)" "" \
     "$(comm -23 "$work/qt-used" "$work/qt-reviewed" | c++filt)"
