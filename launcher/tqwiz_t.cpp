@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -248,13 +249,23 @@ int stage_and_run(const char *const *args, bool searchPath, const char *command,
 }
 
 /// Whether the wizard ended before it could show anything: it never ran, the loader
-/// refused it (a library missing, 127) or Qt gave up without a display (abort).
-bool wizard_never_started(const ChildResult &run)
+/// refused it (a library missing: 127 at once) or Qt gave up without a display (abort).
+/// A wizard that ran passes on pkexec's 127 too, but only once a user pressed Next.
+bool wizard_never_started(const ChildResult &run, double secondsRun)
 {
+    constexpr double kLoaderMomentSeconds = 1.0;
     if (run.startError != 0)
         return true;
-    return (WIFEXITED(run.status) && WEXITSTATUS(run.status) == kLoaderFailedStatus)
+    return (WIFEXITED(run.status) && WEXITSTATUS(run.status) == kLoaderFailedStatus
+            && secondsRun < kLoaderMomentSeconds)
            || (WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
+}
+
+double monotonic_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 /// Writes both payloads to /tmp, runs the wizard and reports its status.
@@ -278,14 +289,16 @@ int hand_over_to_wizard()
     const char *const args[] = {kWizardPath, nullptr};
     const InMemoryProgram wizard{tquiinstaller, size_t(uint32_t(payload_size(tquiinstaller_size)))};
     const CaughtSignals caught = catch_termination_signals();
+    const double started = monotonic_seconds();
     const ChildResult run = run_program(args, false, ChildIo::SharedUninterruptible, nullptr, &wizard);
+    const double secondsRun = monotonic_seconds() - started;
     restore_termination_signals(caught);
     report_outcome(run.status, kWizardPath, kWizardPath, kPackagePath);
     // Said once more in words: the raw -1 alone does not tell a user what to do.
     if (run.startError != 0)
         printf("\nThe setup wizard could not be started: %s%s", strerror(run.startError),
                run.startError == EACCES ? " (/tmp may be mounted noexec)" : "");
-    if (wizard_never_started(run))
+    if (wizard_never_started(run, secondsRun))
         printf("\nThe setup wizard could not start on this desktop. To install without it, run: sudo %s install",
                program_invocation_name);
     puts("\n\n");

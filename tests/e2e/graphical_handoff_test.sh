@@ -7,7 +7,7 @@ PKG_PATH=/tmp/morrowlin-tesserak_6.9.6-131326.ubuntu_amd64.deb
 WIZ_PATH=${PKG_PATH}_ui_bin
 EXTRACTED=$'\nextracted Native installer to : '"$PKG_PATH"
 EXTRACTED_BOTH="$EXTRACTED"$'\nextracted ui installer file to : '"$WIZ_PATH"$'\n Install gui path is:'"$WIZ_PATH"$'\n'
-export STANDIN_IMAGE UNSTARTABLE_IMAGE NATIVE_PACKAGE
+export STANDIN_IMAGE UNSTARTABLE_IMAGE NATIVE_PACKAGE IMAGE
 
 # Runs IMAGE (default: the stand-in image) with DISPLAY set and no arguments.
 handoff() {
@@ -54,6 +54,14 @@ handoff --setup 'mount -o remount,noexec /tmp'
 read_result stdout stdout
 expect_contains "the reason" "$stdout" $'\nError Code:-1\nApplication:'"$WIZ_PATH"$'\nThe setup wizard could not be started: Permission denied (/tmp may be mounted noexec)\nThe setup wizard could not start'
 expect_result "status" $'255\n' status
+
+case_ "no X server at DISPLAY: the real wizard gives up, and the user learns how to install without it"
+new_results
+RUN_IMAGE=$IMAGE TEST_DISPLAY=:55 handoff
+read_result stdout stdout
+expect_contains "the way without the wizard" "$stdout" \
+    $'\nThe setup wizard could not start on this desktop. To install without it, run: sudo '"$IMAGE"$' install\n\n\n'
+expect_result "status: the wizard's abort, as before" $'134\n' status
 
 case_ "a link at the package path is not written through"
 new_results
