@@ -63,6 +63,14 @@ expect_contains "the way without the wizard" "$stdout" \
     $'\nThe setup wizard could not start on this desktop. To install without it, run: sudo '"$IMAGE"$' install\n\n\n'
 expect_result "status: the wizard's abort, as before" $'134\n' status
 
+case_ "a desktop library missing: the loader refuses the wizard, and the user learns how to install without it"
+new_results
+RUN_IMAGE=$IMAGE handoff --remove /usr/lib/x86_64-linux-gnu/libxkbcommon-x11.so.0
+read_result stdout stdout
+expect_contains "the way without the wizard" "$stdout" \
+    $'\nThe setup wizard could not start on this desktop. To install without it, run: sudo '"$IMAGE"$' install\n\n\n'
+expect_result "status: the loader's, as before" $'127\n' status
+
 case_ "a link at the package path is not written through"
 new_results
 handoff --user tester --setup "echo precious >/etc/victim; chmod 666 /etc/victim; ln -s /etc/victim $PKG_PATH"
