@@ -65,7 +65,7 @@ expect_result "status: the wizard's abort, as before" $'134\n' status
 
 case_ "a desktop library missing: the loader refuses the wizard, and the user learns how to install without it"
 new_results
-RUN_IMAGE=$IMAGE handoff --remove /usr/lib/x86_64-linux-gnu/libxkbcommon-x11.so.0
+RUN_IMAGE=$IMAGE handoff --remove /usr/lib/x86_64-linux-gnu/libxcb.so.1
 read_result stdout stdout
 expect_contains "the way without the wizard" "$stdout" \
     $'\nThe setup wizard could not start on this desktop. To install without it, run: sudo '"$IMAGE"$' install\n\n\n'
