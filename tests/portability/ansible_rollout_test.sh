@@ -158,7 +158,8 @@ check_rollout() { # CONTROLLER
     waited=$(grep -o '\[busy\] => {"changed": [a-z]*, "cmd": \["apt-get", "satisfy", [^]]*\], "delta": "0:00:[0-9]*' \
         "$OUT/first" | sed 's/.*0:00://')
     [[ "$first" == *"Waiting for another package manager to finish (unattended-upgr, process"* ]] && waited=15
-    expect_eq "the busy host waited for the lock holder" 1 $((${waited:-0} >= 5))
+    # The seconds come zero-padded ("09"): read as decimal, not octal.
+    expect_eq "the busy host waited for the lock holder" 1 $((10#${waited:-0} >= 5))
     expect_contains "the failed host's reason" "$first" \
         "morrowlin-tesserak 6.9.6-131326.ubuntu not installed: a dependency of the package is missing and the host's repositories could not provide it; nothing installed (status 69)"
     expect_contains "with the installer's own last line" "$first" "The package needs libtdb1 (>= 1.3.8), which is not installed."
