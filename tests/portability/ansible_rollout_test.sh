@@ -121,7 +121,9 @@ roll_out() { # [--root CONTROLLER-ROOT]
     }
 
     cp "$HOLD_DPKG_LOCKS" "$hosts/busy/usr/local/bin/hold_dpkg_locks"
-    chroot "$hosts/busy" hold_dpkg_locks 15 /tmp/held &
+    # Long enough to outlast what the play does before it needs the locks
+    # (copying a 10 MB image to five hosts among it).
+    chroot "$hosts/busy" hold_dpkg_locks 25 /tmp/held &
     while [ ! -e "$hosts/busy/tmp/held" ]; do sleep 0.05; done
     play first -e "rollout_hosts=agents:!spare:!newer" -e rollout_batch=5 --diff
     hosts_report first fresh busy current from_repo isolated
@@ -157,7 +159,7 @@ check_rollout() { # CONTROLLER
     # apt, which brings the dependencies first, waits for the holder, or else the installer does.
     waited=$(grep -o '\[busy\] => {"changed": [a-z]*, "cmd": \["apt-get", "satisfy", [^]]*\], "delta": "0:00:[0-9]*' \
         "$OUT/first" | sed 's/.*0:00://')
-    [[ "$first" == *"Waiting for another package manager to finish (unattended-upgr, process"* ]] && waited=15
+    [[ "$first" == *"Waiting for another package manager to finish (unattended-upgr, process"* ]] && waited=25
     # The seconds come zero-padded ("09"): read as decimal, not octal.
     expect_eq "the busy host waited for the lock holder" 1 $((10#${waited:-0} >= 5))
     expect_contains "the failed host's reason" "$first" \
