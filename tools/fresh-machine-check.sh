@@ -5,7 +5,7 @@
 # commands in it, as root, with nothing else installed or cached: the test
 # command first (cold caches: the static Qt is built too), the demo, and the
 # test command again (warm). Prints each command's exit status and time, the
-# Qt build's time, and the tests that failed. Takes about an hour and a half;
+# Qt build's time, and the tests that failed. Takes about an hour;
 # not part of tools/test.sh (it would run itself).
 #
 # usage: fresh-machine-check.sh

@@ -4,7 +4,7 @@
 # newer C library than that root's) and trimmed to what the wizard uses. Made
 # once per machine and reused; the cache entry is keyed by the source version,
 # the configure options below and the root, so changing any of them builds
-# anew. A cold build takes about half an hour on two cores.
+# anew. A cold build takes 7 to 8 minutes on two cores.
 #
 # usage: static-qt.sh ROOT
 # Builds live in $INSTALLER_QT_CACHE (default /var/cache/morrowlin-tesserak/qt);

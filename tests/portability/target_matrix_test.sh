@@ -4,8 +4,9 @@
 # server and xdotool added, made by target_root.sh), each run in a throwaway
 # overlay. In each: help, extraction, a text-mode installation with the real
 # dpkg, the wizard's extract command with no display at all, and a graphical
-# installation driven in a real window from the welcome page to Finish. A picture of each target's finished
-# page goes to $PICTURES (default: build/pictures).
+# installation driven in a real window from the welcome page to Finish.
+# A picture of each target's finished page goes to $PICTURES (default:
+# build/pictures).
 source "$(dirname "$0")/../e2e/lib.sh"
 PICTURES=${PICTURES:-$BUILD_DIR/pictures}
 mkdir -p "$PICTURES"
